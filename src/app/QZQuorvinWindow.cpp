@@ -1,0 +1,184 @@
+#include "QZQuorvinWindow.h"
+
+#include "QZEditTabWidget.h"
+#include "QZTextEdit.h"
+#include "ResultModel.h"
+#include "StatementClassifier.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolBar>
+
+QZQuorvinWindow::QZQuorvinWindow(QWidget *parent, const char *name, Qt::WindowFlags f)
+    : QMainWindow(parent, f)
+{
+    if (name)
+        setObjectName(QString::fromUtf8(name));
+}
+
+QZQuorvinWindow::~QZQuorvinWindow() = default;
+
+QAction *QZQuorvinWindow::createAction(QAction *&member, const char *objectName,
+                                       const QString &text, const QKeySequence &shortcut)
+{
+    member = new QAction(text, this);
+    member->setObjectName(QString::fromLatin1(objectName));
+    member->setToolTip(text);
+    member->setShortcut(shortcut);
+    return member;
+}
+
+bool QZQuorvinWindow::InitWindow()
+{
+    m_pMenuBar = new QMenuBar(this);
+    m_pMenuBar->setObjectName(QStringLiteral("m_pMenuBar"));
+    setMenuBar(m_pMenuBar);
+
+    auto *fileMenu = new QMenu(QStringLiteral("ファイル"), this);
+    fileMenu->setObjectName(QStringLiteral("File Popup Menu"));
+    m_pMenuBar->addMenu(fileMenu);
+    fileMenu->addAction(createAction(m_pExitAct, "m_pExitAct", QStringLiteral("終了"), {}));
+
+    auto *editMenu = new QMenu(QStringLiteral("編集"), this);
+    editMenu->setObjectName(QStringLiteral("Edit Popup Menu"));
+    m_pMenuBar->addMenu(editMenu);
+    editMenu->addAction(createAction(m_pUndoAct, "m_pUndoAct", QStringLiteral("元に戻す"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Z)));
+    editMenu->addAction(createAction(m_pRedoAct, "m_pRedoAct", QStringLiteral("やり直し"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Y)));
+    editMenu->addAction(createAction(m_pCopyAct, "m_pCopyAct", QStringLiteral("コピー"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_C)));
+    editMenu->addAction(createAction(m_pCutAct, "m_pCutAct", QStringLiteral("切り取り"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_X)));
+    editMenu->addAction(createAction(m_pPasteAct, "m_pPasteAct", QStringLiteral("貼り付け"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_V)));
+    editMenu->addAction(createAction(m_pFindAct, "m_pFindAct", QStringLiteral("Find"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_F)));
+
+    m_pToolBar1 = addToolBar(QString());
+    m_pToolBar1->setObjectName(QStringLiteral("m_pToolBar1"));
+    m_pToolBar1->addAction(createAction(m_pConnectAct, "m_pConnectAct",
+                                        QStringLiteral("データベースへ接続します"),
+                                        QKeySequence(Qt::CTRL | Qt::Key_N)));
+    m_pToolBar1->addAction(createAction(m_pDisconnectAct, "m_pDisconnectAct",
+                                        QStringLiteral("データベースから切断します"),
+                                        QKeySequence(Qt::CTRL | Qt::Key_D)));
+    m_pToolBar1->addAction(createAction(m_pNewTabAct, "m_pNewTabAct",
+                                        QStringLiteral("エディタ・タブを追加します"),
+                                        QKeySequence(Qt::ALT | Qt::Key_PageUp)));
+    m_pToolBar1->addAction(createAction(m_pCloseTabAct, "m_pCloseTabAct",
+                                        QStringLiteral("エディタ・タブを減らします"),
+                                        QKeySequence(Qt::ALT | Qt::Key_PageDown)));
+
+    m_pToolBar2 = addToolBar(QString());
+    m_pToolBar2->setObjectName(QStringLiteral("m_pToolBar2"));
+    m_pToolBar2->addAction(createAction(m_pClearAct, "m_pClearAct",
+                                        QStringLiteral("エディタをクリアします"), {}));
+    m_pToolBar2->addAction(createAction(m_pExecAct, "m_pExecAct", QStringLiteral("SQLの実行"),
+                                        QKeySequence(Qt::Key_F5)));
+
+    m_pSplitter = new QSplitter(Qt::Vertical, this);
+    m_pSplitter->setObjectName(QStringLiteral("m_pSplitter"));
+    setCentralWidget(m_pSplitter);
+
+    m_pTabWidget = new QZEditTabWidget(m_pSplitter, "m_pTabWidget");
+    m_pDataTable = new QTableView(m_pSplitter);
+    m_pDataTable->setObjectName(QStringLiteral("m_pDataTable"));
+    // Fixed row heights keep scrolling through millions of rows cheap.
+    m_pDataTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_pDataTable->verticalHeader()->setDefaultSectionSize(
+        m_pDataTable->fontMetrics().height() + 6);
+    m_pDataTable->setWordWrap(false);
+    m_pDataTable->setModel(new QStandardItemModel(40, 15, m_pDataTable));
+
+    loadToolBarIcons();
+
+    const QSize hint = minimumSizeHint();
+    resize(qMax(hint.width(), 800), qMax(hint.height(), 600));
+
+    connect(m_pExitAct, &QAction::triggered, this, &QZQuorvinWindow::Exit);
+    connect(m_pUndoAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Undo);
+    connect(m_pRedoAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Redo);
+    connect(m_pCopyAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Copy);
+    connect(m_pCutAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Cut);
+    connect(m_pPasteAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Paste);
+    connect(m_pFindAct, &QAction::triggered, this, &QZQuorvinWindow::Find);
+    connect(m_pConnectAct, &QAction::triggered, this, &QZQuorvinWindow::Connect);
+    connect(m_pDisconnectAct, &QAction::triggered, this, &QZQuorvinWindow::Disconnect);
+    connect(m_pNewTabAct, &QAction::triggered, m_pTabWidget,
+            qOverload<>(&QZEditTabWidget::NewTab));
+    connect(m_pCloseTabAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::CloseTab);
+    connect(m_pClearAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Clear);
+    connect(m_pExecAct, &QAction::triggered, this, &QZQuorvinWindow::Exec);
+
+    m_pTabWidget->NewTab();
+
+    QStatusBar *bar = statusBar();
+    bar->show();
+    connect(this, &QZQuorvinWindow::message, bar,
+            [bar](const QString &text) { bar->showMessage(text); });
+
+    setWindowTitle(QStringLiteral("Velquin"));
+    return true;
+}
+
+void QZQuorvinWindow::loadToolBarIcons()
+{
+    const struct {
+        QAction *action;
+        const char *file;
+    } icons[] = {
+        { m_pConnectAct, "./image/connect.bmp" },   { m_pDisconnectAct, "./image/disconnect.bmp" },
+        { m_pNewTabAct, "./image/newtab.bmp" },     { m_pCloseTabAct, "./image/closetab.bmp" },
+        { m_pClearAct, "./image/clear.bmp" },       { m_pExecAct, "./image/exec.bmp" },
+    };
+    for (const auto &icon : icons) {
+        const QPixmap pixmap(QString::fromLatin1(icon.file));
+        if (!pixmap.isNull())
+            icon.action->setIcon(QIcon(pixmap));
+    }
+}
+
+int QZQuorvinWindow::ClassifySQL(QString sql)
+{
+    return classifyStatement(sql);
+}
+
+void QZQuorvinWindow::Open()
+{
+    emit message(QStringLiteral("開けました。"));
+}
+
+void QZQuorvinWindow::Save() {}
+void QZQuorvinWindow::SaveAs() {}
+void QZQuorvinWindow::Print() {}
+void QZQuorvinWindow::Find() {}
+
+void QZQuorvinWindow::Exit()
+{
+    close();
+}
+
+void QZQuorvinWindow::Clear()
+{
+    m_pTabWidget->Clear();
+}
+
+ResultModel *QZQuorvinWindow::resultModel() const
+{
+    return m_pDataTable ? qobject_cast<ResultModel *>(m_pDataTable->model()) : nullptr;
+}
+
+void QZQuorvinWindow::finishPendingResult()
+{
+    if (ResultModel *model = resultModel())
+        model->finishLoading();
+}

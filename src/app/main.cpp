@@ -1,0 +1,15 @@
+#include "QZQuorvinWindow.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+
+    QZQuorvinWindow window(nullptr, "QZQuorvinWindow");
+    if (!window.InitWindow())
+        return -1;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,189 @@
+#include "ConnectDialog.h"
+
+#include "SettingsRecord.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpacerItem>
+#include <QSpinBox>
+#include <QSqlDatabase>
+#include <QVBoxLayout>
+
+namespace {
+
+template <typename W>
+W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::WindowFlags fl)
+    : QDialog(parent, fl)
+{
+    setObjectName(name ? QString::fromUtf8(name) : QStringLiteral("ConnectDialog"));
+    setModal(modal);
+
+    ConnectDialogLayout = named(new QVBoxLayout(this), "ConnectDialogLayout");
+    ConnectDialogLayout->setContentsMargins(11, 11, 11, 11);
+    ConnectDialogLayout->setSpacing(6);
+
+    GroupBox3 = named(new QGroupBox(this), "GroupBox3");
+    auto *groupInner = new QVBoxLayout(GroupBox3);
+    groupInner->setSpacing(6);
+    groupInner->setContentsMargins(11, 11, 11, 11);
+    GroupBox3Layout = new QGridLayout();
+    GroupBox3Layout->setAlignment(Qt::AlignTop);
+    groupInner->addLayout(GroupBox3Layout);
+
+    editDatabase = named(new QLineEdit(GroupBox3), "editDatabase");
+    GroupBox3Layout->addWidget(editDatabase, 1, 1);
+    TextLabel3 = named(new QLabel(GroupBox3), "TextLabel3");
+    GroupBox3Layout->addWidget(TextLabel3, 1, 0);
+    editPassword = named(new QLineEdit(GroupBox3), "editPassword");
+    editPassword->setEchoMode(QLineEdit::Password);
+    GroupBox3Layout->addWidget(editPassword, 3, 1);
+    TextLabel4 = named(new QLabel(GroupBox3), "TextLabel4");
+    GroupBox3Layout->addWidget(TextLabel4, 2, 0);
+    TextLabel4_2 = named(new QLabel(GroupBox3), "TextLabel4_2");
+    GroupBox3Layout->addWidget(TextLabel4_2, 3, 0);
+    comboDriver = named(new QComboBox(GroupBox3), "comboDriver");
+    comboDriver->setEditable(false);
+    GroupBox3Layout->addWidget(comboDriver, 0, 1);
+    editUsername = named(new QLineEdit(GroupBox3), "editUsername");
+    GroupBox3Layout->addWidget(editUsername, 2, 1);
+    editHostname = named(new QLineEdit(GroupBox3), "editHostname");
+    GroupBox3Layout->addWidget(editHostname, 4, 1);
+    TextLabel5 = named(new QLabel(GroupBox3), "TextLabel5");
+    GroupBox3Layout->addWidget(TextLabel5, 4, 0);
+    TextLabel5_2 = named(new QLabel(GroupBox3), "TextLabel5_2");
+    GroupBox3Layout->addWidget(TextLabel5_2, 5, 0);
+    portSpinBox = named(new QSpinBox(GroupBox3), "portSpinBox");
+    portSpinBox->setMaximum(65535);
+    portSpinBox->setMinimum(-1);
+    portSpinBox->setValue(-1);
+    GroupBox3Layout->addWidget(portSpinBox, 5, 1);
+    TextLabel2 = named(new QLabel(GroupBox3), "TextLabel2");
+    GroupBox3Layout->addWidget(TextLabel2, 0, 0);
+
+    ConnectDialogLayout->addWidget(GroupBox3);
+
+    Layout25 = named(new QHBoxLayout(), "Layout25");
+    Layout25->setContentsMargins(0, 0, 0, 0);
+    Layout25->setSpacing(6);
+    Spacer1 = new QSpacerItem(20, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+    Layout25->addItem(Spacer1);
+    PushButton1 = named(new QPushButton(this), "PushButton1");
+    PushButton1->setDefault(true);
+    Layout25->addWidget(PushButton1);
+    PushButton2 = named(new QPushButton(this), "PushButton2");
+    Layout25->addWidget(PushButton2);
+    ConnectDialogLayout->addLayout(Layout25);
+
+    languageChange();
+
+    const QSize hint = minimumSizeHint();
+    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
+
+    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
+
+    setTabOrder(comboDriver, editDatabase);
+    setTabOrder(editDatabase, editUsername);
+    setTabOrder(editUsername, editPassword);
+    setTabOrder(editPassword, editHostname);
+    setTabOrder(editHostname, portSpinBox);
+    setTabOrder(portSpinBox, PushButton1);
+    setTabOrder(PushButton1, PushButton2);
+
+    TextLabel4->setBuddy(editUsername);
+    TextLabel4_2->setBuddy(editPassword);
+    TextLabel5->setBuddy(editHostname);
+    TextLabel5_2->setBuddy(portSpinBox);
+    TextLabel2->setBuddy(comboDriver);
+
+    init();
+}
+
+ConnectDialog::~ConnectDialog()
+{
+    ConnectDialog::destroy();
+}
+
+void ConnectDialog::init()
+{
+    comboDriver->clear();
+    comboDriver->addItems(QSqlDatabase::drivers());
+}
+
+void ConnectDialog::destroy() {}
+
+void ConnectDialog::languageChange()
+{
+    setWindowTitle(QStringLiteral("接続設定"));
+    GroupBox3->setTitle(QStringLiteral("データベース接続"));
+    TextLabel3->setText(QStringLiteral("データベース名:"));
+    TextLabel4->setText(QStringLiteral("ユーザ名:"));
+    TextLabel4_2->setText(QStringLiteral("パスワード:"));
+    TextLabel5->setText(QStringLiteral("ホストネーム:"));
+    TextLabel5_2->setText(QStringLiteral("ポート番号:"));
+    portSpinBox->setSpecialValueText(tr("Default"));
+    TextLabel2->setText(QStringLiteral("接続ドライバ"));
+    PushButton1->setText(tr("&OK"));
+    PushButton1->setShortcut(QKeySequence(tr("Alt+O")));
+    PushButton2->setText(tr("&Cancel"));
+}
+
+void ConnectDialog::ReadSettings(QString fileName)
+{
+    if (!QFile::exists(fileName))
+        return;
+
+    // An unreadable file reads as empty and so clears the fields, as a file
+    // without any comma would.
+    QFile file(fileName);
+    QByteArray content;
+    if (file.open(QIODevice::ReadOnly))
+        content = file.read(SettingsRecord::MaxBytes);
+
+    const std::optional<QStringList> fields = SettingsRecord::parse(content);
+    if (!fields)
+        return;
+    editDatabase->setText(fields->at(SettingsRecord::Database));
+    editPassword->setText(fields->at(SettingsRecord::Password));
+    editUsername->setText(fields->at(SettingsRecord::User));
+    editHostname->setText(fields->at(SettingsRecord::Host));
+}
+
+void ConnectDialog::WriteSettings()
+{
+    const QByteArray content = SettingsRecord::format(
+        { editDatabase->text(), editPassword->text(), editUsername->text(), editHostname->text() });
+
+    // Unbuffered, so that a short write shows in write()'s result instead of
+    // vanishing in a flush that QSaveFile::commit() does not check.
+    QSaveFile file(QStringLiteral("database.ini"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    // The file holds a password: nobody but its owner may read it, not even
+    // for the moment between creating and filling it.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        file.cancelWriting();
+        return;
+    }
+    // A short write (disk full, quota) must not replace a good file.
+    if (file.write(content) != content.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}

@@ -1,0 +1,64 @@
+#include "QZTextEdit.h"
+
+#include "InputMethod.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+
+QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
+    : QPlainTextEdit(parent)
+{
+    if (name)
+        setObjectName(QString::fromUtf8(name));
+}
+
+QZTextEdit::~QZTextEdit() = default;
+
+void QZTextEdit::OnPopupMenuSelectAll()
+{
+    selectAll();
+}
+
+void QZTextEdit::focusInEvent(QFocusEvent *e)
+{
+    enableInputMethod(this);
+    QPlainTextEdit::focusInEvent(e);
+}
+
+void QZTextEdit::focusOutEvent(QFocusEvent *e)
+{
+    enableInputMethod(this);
+    QPlainTextEdit::focusOutEvent(e);
+}
+
+void QZTextEdit::contextMenuEvent(QContextMenuEvent *e)
+{
+    QMenu *menu = createPopupMenu(e->pos());
+    menu->exec(e->globalPos());
+    delete menu;
+}
+
+QMenu *QZTextEdit::createPopupMenu(const QPoint &)
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("QZTextEdit Default PopupMenu"));
+
+    // The items stay enabled whatever the selection or clipboard holds:
+    // the editor's own operations already do nothing when there is nothing to do.
+    const struct {
+        QString text;
+        int id;
+        void (QZTextEdit::*slot)();
+    } items[] = {
+        { QStringLiteral("コピー"), CopyId, &QZTextEdit::copy },
+        { QStringLiteral("切り取り"), CutId, &QZTextEdit::cut },
+        { QStringLiteral("貼り付け"), PasteId, &QZTextEdit::paste },
+        { QStringLiteral("すべて選択"), SelectAllId, &QZTextEdit::OnPopupMenuSelectAll },
+    };
+    for (const auto &item : items) {
+        QAction *action = menu->addAction(item.text);
+        action->setData(item.id);
+        connect(action, &QAction::triggered, this, item.slot);
+    }
+    return menu;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+class QMenu;
+
+// One SQL editor page: a plain-text editor with a short context menu of its
+// own and the input method switched on whenever the focus changes.
+class QZTextEdit : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    enum PopupMenuId { CopyId = 5001, CutId = 5002, PasteId = 5003, SelectAllId = 5004 };
+
+    explicit QZTextEdit(QWidget *parent = nullptr, const char *name = nullptr);
+    ~QZTextEdit() override;
+
+protected slots:
+    virtual void OnPopupMenuSelectAll();
+
+protected:
+    void focusInEvent(QFocusEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+
+    // Builds a new context menu; the caller owns it.
+    virtual QMenu *createPopupMenu(const QPoint &pos);
+};

@@ -1,0 +1,170 @@
+#include "TestSupport.h"
+
+#include "QZEditTabWidget.h"
+#include "QZQuorvinWindow.h"
+#include "QZTextEdit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+#include <QTimer>
+
+TestServer TestServer::fromEnvironment()
+{
+    TestServer server;
+    server.host = qEnvironmentVariable("VELQUIN_TEST_HOST");
+    server.port = qEnvironmentVariableIntValue("VELQUIN_TEST_PORT");
+    server.user = qEnvironmentVariable("VELQUIN_TEST_USER");
+    server.password = qEnvironmentVariable("VELQUIN_TEST_PASSWORD");
+    server.socket = qEnvironmentVariable("VELQUIN_TEST_SOCKET");
+    if (server.port == 0)
+        server.port = -1;
+    return server;
+}
+
+QString TestServer::describe() const
+{
+    return isValid() ? QStringLiteral("%1@%2:%3").arg(user, host).arg(port)
+                     : QStringLiteral("no test server: run the suite through scripts/test");
+}
+
+QSqlDatabase TestServer::openCheckConnection(const QString &name, const QString &database) const
+{
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QMARIADB"), name);
+    db.setHostName(host);
+    db.setPort(port);
+    db.setUserName(user);
+    db.setPassword(password);
+    db.setDatabaseName(database);
+    if (!db.isOpen() && !db.open())
+        qWarning().noquote() << "check connection:" << db.lastError().text();
+    return db;
+}
+
+bool TestServer::recreateDatabase(const QString &database) const
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = openCheckConnection(QStringLiteral("vq_admin"), QString());
+        QSqlQuery q(db);
+        ok = q.exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(database))
+            && q.exec(QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4").arg(database));
+        if (!ok)
+            qWarning().noquote() << q.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("vq_admin"));
+    return ok;
+}
+
+struct ModalAnswerer::State
+{
+    QTimer timer;
+    bool answered = false;
+};
+
+ModalAnswerer::ModalAnswerer(const QString &objectName, Action action, int timeoutMs)
+    : d(new State)
+{
+    auto *state = d;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    d->timer.setInterval(10);
+    QObject::connect(&d->timer, &QTimer::timeout, [state, objectName, action, started, timeoutMs] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->objectName() == objectName && modal->isVisible()) {
+            state->timer.stop();
+            state->answered = true;
+            action(modal);
+        } else if (started->elapsed() > timeoutMs) {
+            state->timer.stop();
+            // Close whatever is open so the test fails instead of hanging.
+            if (modal)
+                modal->close();
+        }
+    });
+    d->timer.start();
+}
+
+ModalAnswerer::~ModalAnswerer()
+{
+    delete d;
+}
+
+bool ModalAnswerer::answered() const
+{
+    return d->answered;
+}
+
+ConnectionInput inputFor(const TestServer &server, const QString &database)
+{
+    ConnectionInput input;
+    input.database = database;
+    input.user = server.user;
+    input.password = server.password;
+    input.host = server.host;
+    input.port = server.port;
+    return input;
+}
+
+void fillConnectDialog(QWidget *dialog, const ConnectionInput &input)
+{
+    auto *driver = dialog->findChild<QComboBox *>(QStringLiteral("comboDriver"));
+    const int at = driver->findText(input.driver);
+    if (at >= 0)
+        driver->setCurrentIndex(at);
+    else
+        driver->setEditText(input.driver);
+    dialog->findChild<QLineEdit *>(QStringLiteral("editDatabase"))->setText(input.database);
+    dialog->findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(input.user);
+    dialog->findChild<QLineEdit *>(QStringLiteral("editPassword"))->setText(input.password);
+    dialog->findChild<QLineEdit *>(QStringLiteral("editHostname"))->setText(input.host);
+    dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(input.port);
+    dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
+}
+
+bool connectThroughDialog(QZQuorvinWindow &window, const ConnectionInput &input)
+{
+    ModalAnswerer answer(QStringLiteral("Connection Dialog"),
+                         [input](QWidget *dialog) { fillConnectDialog(dialog, input); });
+    triggerAction(window, "m_pConnectAct");
+    return answer.answered();
+}
+
+void triggerAction(QZQuorvinWindow &window, const char *objectName)
+{
+    QAction *action = window.findChild<QAction *>(QString::fromLatin1(objectName));
+    QVERIFY2(action, objectName);
+    action->trigger();
+}
+
+void setEditorText(QZQuorvinWindow &window, const QString &text)
+{
+    auto *tabs = window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"));
+    tabs->currentPage()->setPlainText(text);
+}
+
+void failOnConnectionInUse()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("still in use")));
+}
+
+ScratchDirectory::ScratchDirectory()
+    : m_previous(QDir::currentPath())
+{
+    QDir::setCurrent(m_dir.path());
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    QDir::setCurrent(m_previous);
+}

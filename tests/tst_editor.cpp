@@ -1,0 +1,271 @@
+#include "QZEditTabWidget.h"
+#include "QZTextEdit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMetaMethod>
+#include <QTest>
+#include <QTimer>
+
+// Exposes the protected pieces a user reaches through the context menu.
+class TextEditProbe : public QZTextEdit
+{
+public:
+    using QZTextEdit::createPopupMenu;
+    using QZTextEdit::OnPopupMenuSelectAll;
+};
+
+class tst_Editor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void slotTable();
+    void tabLabels_data();
+    void tabLabels();
+    void closingTheOnlyTabGivesAFreshOne();
+    void closedPagesStayHiddenChildren();
+    void storedTextIsShared();
+    void commandsActOnCurrentTabOnly_data();
+    void commandsActOnCurrentTabOnly();
+    void clearCanBeUndone();
+    void contextMenu();
+    void contextMenuSelectAll();
+    void rightClickOpensFreshMenu();
+};
+
+static QZTextEdit *page(QZEditTabWidget &tabs, int i)
+{
+    return qobject_cast<QZTextEdit *>(tabs.widget(i));
+}
+
+static QStringList labels(const QZEditTabWidget &tabs)
+{
+    QStringList out;
+    for (int i = 0; i < tabs.count(); ++i)
+        out << tabs.tabText(i);
+    return out;
+}
+
+void tst_Editor::slotTable()
+{
+    const QMetaObject &mo = QZEditTabWidget::staticMetaObject;
+    QStringList names;
+    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
+        names << QString::fromLatin1(mo.method(i).methodSignature());
+    QCOMPARE(names, (QStringList{ "NewTab(QString)", "NewTab()", "CloseTab()", "Undo()", "Redo()",
+                                  "Copy()", "Cut()", "Paste()", "Clear()", "RecSQL()", "PastSQL()" }));
+    QCOMPARE(QZTextEdit::staticMetaObject.method(QZTextEdit::staticMetaObject.methodOffset())
+                 .methodSignature(),
+             QByteArray("OnPopupMenuSelectAll()"));
+}
+
+// Steps: "n" NewTab, "c" CloseTab, "0".."9" makes that tab current.
+void tst_Editor::tabLabels_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("current");
+
+    QTest::newRow("start") << "n" << QStringList{ "タブ1" } << 0;
+    QTest::newRow("three") << "nnn" << QStringList{ "タブ1", "タブ2", "タブ3" } << 2;
+    QTest::newRow("close middle, labels repeat")
+        << "nnn1cn" << QStringList{ "タブ1", "タブ3", "タブ3" } << 2;
+    QTest::newRow("close last") << "nnc" << QStringList{ "タブ1" } << 0;
+    QTest::newRow("close only") << "nc" << QStringList{ "タブ1" } << 0;
+    QTest::newRow("close only twice") << "ncc" << QStringList{ "タブ1" } << 0;
+    QTest::newRow("named NewTab is plain") << "N" << QStringList{ "タブ1" } << 0;
+    QTest::newRow("close on empty set does nothing") << "c" << QStringList{} << -1;
+}
+
+void tst_Editor::tabLabels()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, expected);
+    QFETCH(int, current);
+
+    QZEditTabWidget tabs;
+    for (QChar step : steps) {
+        if (step == 'n')
+            tabs.NewTab();
+        else if (step == 'N')
+            tabs.NewTab(QStringLiteral("ignored"));
+        else if (step == 'c')
+            tabs.CloseTab();
+        else
+            tabs.setCurrentIndex(step.digitValue());
+    }
+    QCOMPARE(labels(tabs), expected);
+    QCOMPARE(tabs.currentIndex(), current);
+    for (int i = 0; i < tabs.count(); ++i)
+        QCOMPARE(page(tabs, i)->objectName(), QStringLiteral("SQL Editor"));
+}
+
+void tst_Editor::closingTheOnlyTabGivesAFreshOne()
+{
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    page(tabs, 0)->setPlainText(QStringLiteral("select 1"));
+    tabs.CloseTab();
+    QCOMPARE(tabs.count(), 1);
+    QCOMPARE(tabs.currentPage()->toPlainText(), QString());
+}
+
+void tst_Editor::closedPagesStayHiddenChildren()
+{
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    tabs.NewTab();
+    QZTextEdit *closed = tabs.currentPage();
+    closed->setPlainText(QStringLiteral("kept"));
+    tabs.CloseTab();
+    QCOMPARE(tabs.count(), 1);
+    QCOMPARE(tabs.indexOf(closed), -1);
+    QCOMPARE(closed->parent(), &tabs);
+    QVERIFY(closed->isHidden());
+    QCOMPARE(closed->toPlainText(), QStringLiteral("kept"));
+}
+
+void tst_Editor::storedTextIsShared()
+{
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    tabs.PastSQL();
+    QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral(" "));
+
+    tabs.currentPage()->setPlainText(QStringLiteral("select * from 商品"));
+    tabs.RecSQL();
+    tabs.NewTab();
+    tabs.currentPage()->setPlainText(QStringLiteral("other"));
+    tabs.PastSQL();
+    QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral("select * from 商品"));
+    QCOMPARE(page(tabs, 0)->toPlainText(), QStringLiteral("select * from 商品"));
+    tabs.currentPage()->setPlainText(QStringLiteral("changed"));
+    tabs.PastSQL();
+    QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral("select * from 商品"));
+
+    // With no tab at all, RecSQL forgets what it held.
+    QZEditTabWidget empty;
+    empty.RecSQL();
+    empty.PastSQL();
+    QCOMPARE(empty.count(), 0);
+}
+
+void tst_Editor::commandsActOnCurrentTabOnly_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("expected"); // current tab's text afterwards
+
+    QTest::newRow("Clear") << "Clear" << "";
+    QTest::newRow("Cut") << "Cut" << "";
+    QTest::newRow("Undo") << "Undo" << "";
+    QTest::newRow("Copy then Paste") << "CopyPaste" << "second tabsecond tab";
+}
+
+void tst_Editor::commandsActOnCurrentTabOnly()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, expected);
+
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    tabs.NewTab();
+    page(tabs, 0)->setPlainText(QStringLiteral("first tab"));
+    page(tabs, 1)->insertPlainText(QStringLiteral("second tab"));
+    page(tabs, 0)->selectAll();
+    page(tabs, 1)->selectAll();
+    QApplication::clipboard()->setText(QStringLiteral("clipboard"));
+
+    if (command == "CopyPaste") {
+        tabs.Copy();
+        QTextCursor c = page(tabs, 1)->textCursor();
+        c.movePosition(QTextCursor::End);
+        page(tabs, 1)->setTextCursor(c);
+        tabs.Paste();
+    } else {
+        QVERIFY(QMetaObject::invokeMethod(&tabs, command.toLatin1().constData()));
+    }
+    QCOMPARE(page(tabs, 1)->toPlainText(), expected);
+    QCOMPARE(page(tabs, 0)->toPlainText(), QStringLiteral("first tab"));
+
+    tabs.Redo();
+    if (command == "Undo")
+        QCOMPARE(page(tabs, 1)->toPlainText(), QStringLiteral("second tab"));
+}
+
+void tst_Editor::clearCanBeUndone()
+{
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    tabs.currentPage()->insertPlainText(QStringLiteral("select 1"));
+    tabs.Clear();
+    QCOMPARE(tabs.currentPage()->toPlainText(), QString());
+    tabs.Undo();
+    QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral("select 1"));
+}
+
+void tst_Editor::contextMenu()
+{
+    TextEditProbe edit;
+    std::unique_ptr<QMenu> menu(edit.createPopupMenu(QPoint()));
+    QVERIFY(menu);
+    QCOMPARE(menu->objectName(), QStringLiteral("QZTextEdit Default PopupMenu"));
+    QCOMPARE(menu->parent(), &edit);
+
+    const QList<QAction *> items = menu->actions();
+    QCOMPARE(items.size(), 4);
+    const QStringList texts{ "コピー", "切り取り", "貼り付け", "すべて選択" };
+    for (int i = 0; i < items.size(); ++i) {
+        QCOMPARE(items[i]->text(), texts[i]);
+        QCOMPARE(items[i]->data().toInt(), 5001 + i);
+        QVERIFY(items[i]->isEnabled());
+        QVERIFY(items[i]->shortcut().isEmpty());
+        QVERIFY(!items[i]->isSeparator());
+    }
+}
+
+void tst_Editor::contextMenuSelectAll()
+{
+    TextEditProbe a;
+    TextEditProbe b;
+    a.setPlainText(QStringLiteral("select *\nfrom t"));
+    b.setPlainText(QStringLiteral("untouched"));
+    std::unique_ptr<QMenu> menu(a.createPopupMenu(QPoint()));
+    menu->actions().at(3)->trigger();
+    QCOMPARE(a.textCursor().selectedText(), QStringLiteral("select *\u2029from t"));
+    QVERIFY(!b.textCursor().hasSelection());
+
+    // Copy through the menu puts the selection on the clipboard.
+    menu->actions().at(0)->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("select *\nfrom t"));
+}
+
+void tst_Editor::rightClickOpensFreshMenu()
+{
+    QZTextEdit edit;
+    edit.setPlainText(QStringLiteral("text"));
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+
+    QStringList seen;
+    for (int round = 0; round < 2; ++round) {
+        QTimer::singleShot(50, [&seen, &edit] {
+            auto *menu = edit.findChild<QMenu *>(QStringLiteral("QZTextEdit Default PopupMenu"));
+            seen << (menu && menu->isVisible() ? QStringLiteral("menu") : QStringLiteral("none"));
+            if (menu)
+                menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                edit.viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(edit.viewport(), &event);
+        // Dismissed without a choice: text and selection unchanged, menu gone.
+        QCOMPARE(edit.toPlainText(), QStringLiteral("text"));
+        QVERIFY(!edit.textCursor().hasSelection());
+        QVERIFY(!edit.findChild<QMenu *>(QStringLiteral("QZTextEdit Default PopupMenu")));
+    }
+    QCOMPARE(seen, (QStringList{ "menu", "menu" }));
+}
+
+QTEST_MAIN(tst_Editor)
+#include "tst_editor.moc"
