@@ -119,11 +119,13 @@ ConnectionInput inputFor(const TestServer &server, const QString &database)
 void fillConnectDialog(QWidget *dialog, const ConnectionInput &input)
 {
     auto *driver = dialog->findChild<QComboBox *>(QStringLiteral("comboDriver"));
-    const int at = driver->findText(input.driver);
-    if (at >= 0)
-        driver->setCurrentIndex(at);
-    else
-        driver->setEditText(input.driver);
+    int at = driver->findText(input.driver);
+    if (at < 0) {
+        // A name Qt lists but cannot load behaves like this one.
+        driver->addItem(input.driver);
+        at = driver->count() - 1;
+    }
+    driver->setCurrentIndex(at);
     dialog->findChild<QLineEdit *>(QStringLiteral("editDatabase"))->setText(input.database);
     dialog->findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(input.user);
     dialog->findChild<QLineEdit *>(QStringLiteral("editPassword"))->setText(input.password);
