@@ -48,7 +48,9 @@ MYSQL *MysqlRowSource::nativeHandle(const QSqlDatabase &db)
     if (!db.isOpen() || !db.driver())
         return nullptr;
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "MYSQL*") != 0)
+    // Qt 6 names the type after the struct, older builds after the typedef.
+    const char *type = handle.typeName();
+    if (!handle.isValid() || (qstrcmp(type, "MYSQL*") != 0 && qstrcmp(type, "st_mysql*") != 0))
         return nullptr;
     return *static_cast<MYSQL *const *>(handle.constData());
 }
