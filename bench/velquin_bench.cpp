@@ -1,0 +1,250 @@
+// Measures the result grid on a large query against a real server and prints
+// each figure beside the reference measured in the same run: the mariadb
+// command-line client fetching the same result.
+//
+//   velquin_bench [--rows N]      (server from VELQUIN_TEST_* variables)
+
+#include "QZQuorvinWindow.h"
+#include "ResultModel.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Database = QStringLiteral("vq_bench");
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+qint64 rssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+struct ClientRun
+{
+    double ms = 0;
+    long peakKiB = 0;
+};
+
+// The reference: `mariadb --batch -e "select ..."` with its output thrown away.
+ClientRun runClient(const TestServer &server, const QString &sql)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        setenv("MYSQL_PWD", server.password.toLocal8Bit().constData(), 1);
+        const QByteArray host = server.host.toLocal8Bit(), port = QByteArray::number(server.port),
+                         user = server.user.toLocal8Bit(), db = Database.toLocal8Bit(),
+                         query = sql.toUtf8();
+        execlp("mariadb", "mariadb", "--no-defaults", "--batch", "-h", host.constData(), "-P",
+               port.constData(), "-u", user.constData(), db.constData(), "-e", query.constData(),
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    ClientRun run;
+    run.ms = double(clock.nsecsElapsed()) / 1e6;
+    run.peakKiB = usage.ru_maxrss;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        run.ms = -1;
+    return run;
+}
+
+bool prepareTable(const TestServer &server, int rows, QString &table)
+{
+    table = QStringLiteral("items_%1").arg(rows);
+    QSqlDatabase db = server.openCheckConnection(QStringLiteral("setup"), Database);
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)) && q.next()
+        && q.value(0).toInt() == rows)
+        return true;
+    std::printf("creating %s (%d rows)...\n", qPrintable(table), rows);
+    const bool ok = q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table))
+        && q.exec(QStringLiteral("CREATE TABLE %1 (id INT PRIMARY KEY, name VARCHAR(40), qty INT, "
+                                 "price DECIMAL(10,2), created DATETIME, note VARCHAR(100)) "
+                                 "CHARACTER SET utf8mb4").arg(table))
+        && q.exec(QStringLiteral("INSERT INTO %1 SELECT seq, CONCAT('商品', seq), seq %% 1000, "
+                                 "(seq %% 100000) / 100, TIMESTAMP'2024-01-01 00:00:00' + INTERVAL seq SECOND, "
+                                 "CONCAT('備考：日本語のテキストです。番号', seq) FROM seq_1_to_%2")
+                      .arg(table).arg(rows).replace(QStringLiteral("%%"), QStringLiteral("%")));
+    if (!ok)
+        std::printf("setup failed: %s\n", qPrintable(q.lastError().text()));
+    return ok;
+}
+
+double timed(const std::function<void()> &step)
+{
+    QElapsedTimer clock;
+    clock.start();
+    step();
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int rows = 1000000;
+    const QStringList args = app.arguments();
+    if (const int at = args.indexOf(QStringLiteral("--rows")); at > 0 && at + 1 < args.size())
+        rows = args[at + 1].toInt();
+
+    const TestServer server = TestServer::fromEnvironment();
+    if (!server.isValid()) {
+        std::printf("no server: %s\n", qPrintable(server.describe()));
+        return 1;
+    }
+    {
+        QSqlQuery create(server.openCheckConnection(QStringLiteral("setup"), QString()));
+        create.exec(QStringLiteral("CREATE DATABASE IF NOT EXISTS %1 CHARACTER SET utf8mb4").arg(Database));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    QString table;
+    if (!prepareTable(server, rows, table))
+        return 1;
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    const QString sql = QStringLiteral("select * from %1").arg(table);
+
+    std::vector<double> clientMs;
+    long clientPeak = 0;
+    for (int i = 0; i < 3; ++i) {
+        const ClientRun run = runClient(server, sql);
+        if (run.ms < 0) {
+            std::printf("the mariadb client failed\n");
+            return 1;
+        }
+        clientMs.push_back(run.ms);
+        clientPeak = std::max(clientPeak, run.peakKiB);
+    }
+
+    ScratchDirectory scratch;
+    QZQuorvinWindow window;
+    window.InitWindow();
+    window.resize(1280, 800);
+    window.show();
+    QTest::qWaitForWindowExposed(&window);
+    if (!connectThroughDialog(window, inputFor(server, Database))
+        || !QSqlDatabase::contains(QStringLiteral("MySQL"))) {
+        std::printf("could not connect\n");
+        return 1;
+    }
+    auto *grid = window.findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    setEditorText(window, sql);
+
+    std::vector<double> firstScreen;
+    double stallMs = 0, loadMs = 0;
+    qint64 growthKiB = 0;
+    for (int i = 0; i < 3; ++i) {
+        const qint64 before = rssKiB();
+        firstScreen.push_back(timed([&] {
+            triggerAction(window, "m_pExecAct");
+            grid->viewport()->repaint();
+        }));
+        auto *model = qobject_cast<ResultModel *>(grid->model());
+        if (!model) {
+            std::printf("the query gave no rows\n");
+            return 1;
+        }
+        // While the rest arrives, a 1 ms timer measures how long the event
+        // loop is ever kept from running.
+        QElapsedTimer sinceTick, loading;
+        sinceTick.start();
+        loading.start();
+        double worst = 0;
+        QTimer tick;
+        tick.setInterval(1);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            worst = std::max(worst, double(sinceTick.nsecsElapsed()) / 1e6);
+            sinceTick.restart();
+        });
+        tick.start();
+        QSignalSpy finished(model, &ResultModel::loadingFinished);
+        while (model->isLoading())
+            finished.wait(60000);
+        tick.stop();
+        if (i == 0) {
+            loadMs = double(loading.nsecsElapsed()) / 1e6;
+            stallMs = worst;
+            growthKiB = rssKiB() - before;
+        }
+        if (model->rowCount() != rows || model->loadFailed()) {
+            std::printf("loaded %d of %d rows\n", model->rowCount(), rows);
+            return 1;
+        }
+    }
+
+    std::vector<double> ctrlEnd;
+    for (int i = 0; i < 5; ++i) {
+        grid->scrollToTop();
+        grid->viewport()->repaint();
+        ctrlEnd.push_back(timed([&] {
+            QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+            grid->viewport()->repaint();
+        }));
+    }
+    const bool atEnd = grid->currentIndex().row() == rows - 1;
+
+    grid->scrollTo(grid->model()->index(std::min(900000, rows - 1) - 20, 0), QAbstractItemView::PositionAtTop);
+    grid->viewport()->repaint();
+    std::vector<double> steps;
+    QScrollBar *bar = grid->verticalScrollBar();
+    for (int i = 0; i < 40; ++i) {
+        steps.push_back(timed([&] {
+            bar->setValue(bar->value() + (i % 2 ? -1 : 1));
+            grid->viewport()->repaint();
+        }));
+    }
+
+    const double client = median(clientMs);
+    const double first = median(firstScreen);
+    std::printf("rows                 %d (%d columns)\n", rows, grid->model()->columnCount());
+    std::printf("client fetch         %.1f ms (median of 3; mariadb --batch to /dev/null)\n", client);
+    std::printf("first screen         %.1f ms (median of 3), ratio %.3f of the client (target <= 1.0)\n",
+                first, first / client);
+    std::printf("all rows loaded      %.1f ms after the first screen\n", loadMs);
+    std::printf("longest loop stall   %.1f ms while loading (target <= 100)\n", stallMs);
+    std::printf("Ctrl+End             %.2f ms (median of 5; target <= 50), landed on the last row: %s\n",
+                median(ctrlEnd), atEnd ? "yes" : "no");
+    std::printf("scroll step @900k    %.2f ms median, %.2f ms worst of 40 (target <= 5)\n",
+                median(steps), *std::max_element(steps.begin(), steps.end()));
+    std::printf("memory growth        %.1f MiB, client peak RSS %.1f MiB, ratio %.3f (target <= 1.3)\n",
+                growthKiB / 1024.0, clientPeak / 1024.0, double(growthKiB) / double(clientPeak));
+
+    triggerAction(window, "m_pDisconnectAct");
+    return atEnd ? 0 : 1;
+}
