@@ -273,6 +273,8 @@ void tst_Connect::dialogIsPrefilledFromFile()
     triggerAction(*m_window, "m_pConnectAct");
     QCOMPARE(seen, (QStringList{ Database, m_server.user, m_server.password, m_server.host, "0",
                                  "Default" }));
+    // Only the latest dialog is kept: repeated connects do not pile them up.
+    QCOMPARE(m_window->findChildren<ConnectDialog *>().size(), 1);
 }
 
 QTEST_MAIN(tst_Connect)

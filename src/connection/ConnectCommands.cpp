@@ -31,6 +31,9 @@ void QZQuorvinWindow::Connect()
     if (QSqlDatabase::contains(ConnectionName))
         Disconnect();
 
+    // Each Connect starts from a fresh dialog. The previous one is of no
+    // further use; keeping it would grow the process by every dialog shown.
+    delete m_pConnectDialog;
     m_pConnectDialog = new ConnectDialog(this, "Connection Dialog", true);
     m_pConnectDialog->ReadSettings(QStringLiteral("database.ini"));
     if (m_pConnectDialog->exec() != QDialog::Accepted)

@@ -10,6 +10,10 @@ QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
 {
     if (name)
         setObjectName(QString::fromUtf8(name));
+    // Wrap at word boundaries only. Qt's default also breaks inside a word,
+    // and finding those breaks is quadratic in the word's length: a pasted
+    // megabyte hex literal would freeze the window for minutes.
+    setWordWrapMode(QTextOption::WordWrap);
 }
 
 QZTextEdit::~QZTextEdit() = default;

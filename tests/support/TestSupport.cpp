@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -72,13 +73,13 @@ struct ModalAnswerer::State
     bool answered = false;
 };
 
-ModalAnswerer::ModalAnswerer(const QString &objectName, Action action, int timeoutMs)
+ModalAnswerer::ModalAnswerer(const QString &objectName, Action action, int timeoutMs, int pollMs)
     : d(new State)
 {
     auto *state = d;
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
-    d->timer.setInterval(10);
+    d->timer.setInterval(pollMs);
     QObject::connect(&d->timer, &QTimer::timeout, [state, objectName, action, started, timeoutMs] {
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->objectName() == objectName && modal->isVisible()) {

@@ -36,7 +36,7 @@ class ModalAnswerer
 {
 public:
     using Action = std::function<void(QWidget *)>;
-    ModalAnswerer(const QString &objectName, Action action, int timeoutMs = 15000);
+    ModalAnswerer(const QString &objectName, Action action, int timeoutMs = 15000, int pollMs = 10);
     ~ModalAnswerer();
     bool answered() const;
 
