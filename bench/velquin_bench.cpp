@@ -37,17 +37,6 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-qint64 rssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 struct ClientRun
 {
     double ms = 0;
@@ -170,7 +159,7 @@ int main(int argc, char *argv[])
     double stallMs = 0, loadMs = 0;
     qint64 growthKiB = 0;
     for (int i = 0; i < 3; ++i) {
-        const qint64 before = rssKiB();
+        const qint64 before = residentKiB();
         firstScreen.push_back(timed([&] {
             triggerAction(window, "m_pExecAct");
             grid->viewport()->repaint();
@@ -200,7 +189,7 @@ int main(int argc, char *argv[])
         if (i == 0) {
             loadMs = double(loading.nsecsElapsed()) / 1e6;
             stallMs = worst;
-            growthKiB = rssKiB() - before;
+            growthKiB = residentKiB() - before;
         }
         if (model->rowCount() != rows || model->loadFailed()) {
             std::printf("loaded %d of %d rows\n", model->rowCount(), rows);

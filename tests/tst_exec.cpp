@@ -14,14 +14,6 @@ namespace {
 
 const QString Database = QStringLiteral("vq_exec");
 
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList out;
-    for (const QList<QVariant> &args : spy)
-        out << args.at(0).toString();
-    return out;
-}
-
 } // namespace
 
 class tst_Exec : public QObject
@@ -168,7 +160,7 @@ void tst_Exec::outcomes()
     triggerAction(*m_window, "m_pExecAct");
 
     QCOMPARE(answerer.answered(), !answer.isEmpty());
-    QCOMPARE(texts(spy), status);
+    QCOMPARE(statusTexts(spy), status);
     QCOMPARE(ids(), rowsAfter);
     QVERIFY2(!inTransaction(), "a transaction was left open");
     QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -221,7 +213,7 @@ void tst_Exec::execWithoutConnectionAsksFirst()
         triggerAction(*m_window, "m_pExecAct");
         QVERIFY(connect.answered());
     }
-    QCOMPARE(texts(spy), (QStringList{ "データベースへ接続して下さい。", "接続完了。" }));
+    QCOMPARE(statusTexts(spy), (QStringList{ "データベースへ接続して下さい。", "接続完了。" }));
     QCOMPARE(ids(), (QStringList{ "1", "2", "3" }));
 
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
@@ -312,7 +304,7 @@ void tst_Exec::severalStatementsInOneText()
     setEditorText(*m_window, QStringLiteral("select 3 as c"));
     triggerAction(*m_window, "m_pExecAct");
     QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("3"));
-    QCOMPARE(texts(spy), QStringList());
+    QCOMPARE(statusTexts(spy), QStringList());
 }
 
 QTEST_MAIN(tst_Exec)

@@ -19,18 +19,6 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
-QStringList texts(const QSignalSpy &spy)
-{
-    QStringList out;
-    for (const QList<QVariant> &args : spy)
-        out << args.at(0).toString();
-    return out;
-}
-
-} // namespace
-
 // What the program does when the server dies under it, or never answers.
 class tst_Faults : public QObject
 {
@@ -135,7 +123,7 @@ void tst_Faults::killedBetweenStatements()
                         [](QWidget *w) { w->close(); }, 500);
     run(QStringLiteral("insert into items values (3, 'three')"));
     QVERIFY(!noBox.answered());
-    const QStringList seen = texts(status);
+    const QStringList seen = statusTexts(status);
     QCOMPARE(seen.size(), 3);
     QCOMPARE(seen[0], QStringLiteral("データベースに接続して下さい。"));
     QCOMPARE(seen[1], QStringLiteral("トランザクション失敗"));
@@ -167,7 +155,7 @@ void tst_Faults::killedDuringStatement()
     const qint64 took = clock.elapsed();
     killer.join();
     QVERIFY2(took < 15000, qPrintable(QString::number(took)));
-    QCOMPARE(texts(status), QStringList{ QStringLiteral("データベースに接続して下さい。") });
+    QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("データベースに接続して下さい。") });
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
@@ -181,7 +169,7 @@ void tst_Faults::killedDuringCommitQuestion()
     });
     run(QStringLiteral("insert into items values (7, 'never committed')"));
     QVERIFY(yesAfterDeath.answered());
-    QCOMPARE(texts(status), (QStringList{ QStringLiteral("トランザクション開始"),
+    QCOMPARE(statusTexts(status), (QStringList{ QStringLiteral("トランザクション開始"),
                                           QStringLiteral("コミット失敗。") }));
 
     QVERIFY2(m_server.start(), qPrintable(m_server.lastError()));
@@ -205,7 +193,7 @@ void tst_Faults::killedWhileRowsArrive()
     QVERIFY(model->loadFailed());
     QVERIFY(model->rowCount() >= early);
     QVERIFY(model->rowCount() < 300000);
-    QCOMPARE(texts(status), QStringList{ QStringLiteral("データベースに接続して下さい。") });
+    QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("データベースに接続して下さい。") });
     // What did arrive stays, exact and paintable, after Disconnect too.
     triggerAction(*m_window, "m_pDisconnectAct");
     const int last = model->rowCount() - 1;
@@ -229,7 +217,7 @@ void tst_Faults::nothingListening()
     clock.start();
     QVERIFY(connectThroughDialog(*m_window, input));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(texts(status), QStringList{ QStringLiteral("接続できませんでした。") });
+    QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("接続できませんでした。") });
 }
 
 void tst_Faults::listenerThatNeverSpeaks()
@@ -256,7 +244,7 @@ void tst_Faults::listenerThatNeverSpeaks()
     const qint64 took = clock.elapsed();
     ::close(fd);
     QVERIFY2(took < 30000, qPrintable(QString::number(took)));
-    QCOMPARE(texts(status), QStringList{ QStringLiteral("接続できませんでした。") });
+    QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("接続できませんでした。") });
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Velquin"));
 }
 

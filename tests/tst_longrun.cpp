@@ -14,16 +14,6 @@ namespace {
 
 const QString Database = QStringLiteral("vq_longrun");
 
-qint64 rssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 } // namespace
 
 // Long sessions and large inputs.
@@ -89,10 +79,10 @@ void tst_LongRun::connectQueryDisconnectThousandTimes()
         grid->viewport()->repaint();
         QCOMPARE(grid->model()->rowCount(), 2000);
         if (round == 100)
-            warm = rssKiB();
+            warm = residentKiB();
     }
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
-    const qint64 growth = rssKiB() - warm;
+    const qint64 growth = residentKiB() - warm;
     qInfo() << "RSS growth over 900 rounds:" << growth << "KiB";
     QVERIFY2(growth < 8 * 1024, qPrintable(QString::number(growth)));
 }

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -154,6 +155,25 @@ void setEditorText(QZQuorvinWindow &window, const QString &text)
 {
     auto *tabs = window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"));
     tabs->currentPage()->setPlainText(text);
+}
+
+QStringList statusTexts(const QList<QList<QVariant>> &spy)
+{
+    QStringList out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).toString();
+    return out;
+}
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 
 void failOnConnectionInUse()

@@ -67,6 +67,12 @@ void triggerAction(QZQuorvinWindow &window, const char *objectName);
 // The text of the current editor tab.
 void setEditorText(QZQuorvinWindow &window, const QString &text);
 
+// The status texts a QSignalSpy on QZQuorvinWindow::message recorded, in order.
+QStringList statusTexts(const QList<QList<QVariant>> &spy);
+
+// Resident memory of this process, in KiB.
+qint64 residentKiB();
+
 // Makes the test fail on Qt's warning that a connection is still in use
 // when it is removed: that warning means queries died under our feet.
 void failOnConnectionInUse();
