@@ -84,7 +84,12 @@ void tst_LongRun::connectQueryDisconnectThousandTimes()
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
     const qint64 growth = residentKiB() - warm;
     qInfo() << "RSS growth over 900 rounds:" << growth << "KiB";
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory in quarantine: RSS says nothing here.
+    Q_UNUSED(growth);
+#else
     QVERIFY2(growth < 8 * 1024, qPrintable(QString::number(growth)));
+#endif
 }
 
 void tst_LongRun::tenMegabyteStatement_data()

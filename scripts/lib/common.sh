@@ -24,13 +24,17 @@ ensure_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Configures (once) and builds into build/.
-build_project() {
-  local dir=$VELQUIN_ROOT/build
+# Configures (once) and builds a build directory: build_dir DIR [cmake args].
+build_dir() {
+  local dir=$1; shift
   if [[ ! -f $dir/CMakeCache.txt ]]; then
     cmake -S "$VELQUIN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   fi
   cmake --build "$dir" --parallel "$(nproc)"
+}
+
+build_project() {
+  build_dir "$VELQUIN_ROOT/build" "$@"
 }
 
 mariadb_bin() {
