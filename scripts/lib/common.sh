@@ -57,7 +57,8 @@ start_private_server() {
   fi
   "$(mariadb_bin mariadbd)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
     --socket="$dir/sock" --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
-    --pid-file="$dir/pid" --log-error="$dir/err.log" --innodb-buffer-pool-size=256M &
+    --pid-file="$dir/pid" --log-error="$dir/err.log" --innodb-buffer-pool-size=256M \
+    >>"$dir/stdout.log" 2>&1 &
   local i
   for i in $(seq 1 300); do
     mariadb --no-defaults -S "$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 && return 0
@@ -89,4 +90,49 @@ free_port() {
   done
   echo "no free port found" >&2
   return 1
+}
+
+# The sandbox that scripts/run offers when no server answers on 3306: a
+# private server with the sample shop, its data kept in the user's data
+# directory so it is created once and reused.
+VELQUIN_DATA_HOME=${XDG_DATA_HOME:-$HOME/.local/share}/velquin
+VELQUIN_SANDBOX=$VELQUIN_DATA_HOME/sandbox
+VELQUIN_SANDBOX_PASSWORD=velquin
+
+server_answers() {
+  (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null
+}
+
+# start_sandbox [DIR [PORT]]
+start_sandbox() {
+  local dir=${1:-$VELQUIN_SANDBOX} port=${2:-3306} fresh=0
+  [[ -d $dir/data/mysql ]] || fresh=1
+  start_private_server "$dir" "$port" || return 1
+  if ((fresh)); then
+    echo "loading the sample shop (商品, 顧客, 注文)..."
+    mariadb --no-defaults -S "$dir/sock" -uroot <"$VELQUIN_ROOT/scripts/sample/shop.sql" || return 1
+    mariadb --no-defaults -S "$dir/sock" -uroot <<SQL || return 1
+CREATE USER IF NOT EXISTS 'velquin'@'127.0.0.1' IDENTIFIED BY '$VELQUIN_SANDBOX_PASSWORD';
+CREATE USER IF NOT EXISTS 'velquin'@'localhost' IDENTIFIED BY '$VELQUIN_SANDBOX_PASSWORD';
+GRANT ALL ON shop.* TO 'velquin'@'127.0.0.1';
+GRANT ALL ON shop.* TO 'velquin'@'localhost';
+SQL
+  fi
+}
+
+# The per-user working directory: ./image resolves there and database.ini
+# lives there, readable by its owner only.
+prepare_work_dir() {
+  local dir=${1:-$VELQUIN_DATA_HOME}
+  mkdir -p "$dir"
+  chmod 700 "$dir"
+  rm -rf "$dir/image"
+  cp -r "$VELQUIN_ROOT/image" "$dir/image"
+}
+
+# Leaves an existing database.ini alone.
+write_sandbox_settings() {
+  local ini=${1:-$VELQUIN_DATA_HOME}/database.ini
+  [[ -e $ini ]] && return 0
+  (umask 077; printf 'shop,%s,velquin,127.0.0.1' "$VELQUIN_SANDBOX_PASSWORD" >"$ini")
 }

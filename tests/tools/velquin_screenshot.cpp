@@ -1,0 +1,58 @@
+// Takes docs/screenshot.png: the real window on an X display (Xvfb), connected
+// through its own dialog (pre-filled from database.ini), a query's rows in
+// the grid.
+//
+//   velquin_screenshot OUTPUT.png PORT "SQL"    (run in the working directory)
+
+#include "QZQuorvinWindow.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: velquin_screenshot OUTPUT.png PORT SQL\n");
+        return 2;
+    }
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    const int port = QString::fromLocal8Bit(argv[2]).toInt();
+    const QString sql = QString::fromUtf8(argv[3]);
+
+    QZQuorvinWindow window(nullptr, "QZQuorvinWindow");
+    window.InitWindow();
+    window.move(0, 0);
+    window.resize(1100, 680);
+    window.show();
+    QTest::qWaitForWindowExposed(&window);
+    window.findChild<QSplitter *>(QStringLiteral("m_pSplitter"))->setSizes({ 150, 500 });
+
+    ModalAnswerer ok(QStringLiteral("Connection Dialog"), [port](QWidget *dialog) {
+        dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(port);
+        dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
+    });
+    triggerAction(window, "m_pConnectAct");
+    if (!ok.answered() || window.windowTitle() == QStringLiteral("Velquin")) {
+        std::fprintf(stderr, "could not connect\n");
+        return 1;
+    }
+    setEditorText(window, sql);
+    triggerAction(window, "m_pExecAct");
+    QTest::qWait(1500);
+
+    const QPixmap shot = window.screen()->grabWindow(0).copy(window.frameGeometry());
+    if (!shot.save(output)) {
+        std::fprintf(stderr, "could not save %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
