@@ -55,8 +55,7 @@ private slots:
 
 private:
     TestServer m_server;
-    std::unique_ptr<ScratchDirectory> m_scratch;
-    std::unique_ptr<QZQuorvinWindow> m_window;
+    WindowSession m_session;
 };
 
 void tst_Connect::initTestCase()
@@ -73,31 +72,26 @@ void tst_Connect::initTestCase()
 
 void tst_Connect::init()
 {
-    failOnConnectionInUse();
-    m_scratch = std::make_unique<ScratchDirectory>();
-    m_window = std::make_unique<QZQuorvinWindow>();
-    m_window->InitWindow();
+    m_session.start();
     traced.clear();
 }
 
 void tst_Connect::cleanup()
 {
-    triggerAction(*m_window, "m_pDisconnectAct");
-    m_window.reset();
-    m_scratch.reset();
+    m_session.stop();
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
 }
 
 void tst_Connect::successfulConnect()
 {
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     ConnectionInput input = inputFor(m_server, Database);
     input.host = QStringLiteral("127.0.0.1");
-    QVERIFY(connectThroughDialog(*m_window, input));
+    QVERIFY(m_session.connect(input));
 
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("接続完了。"));
-    QCOMPARE(m_window->windowTitle(),
+    QCOMPARE(m_session->windowTitle(),
              QStringLiteral("Velquin(vq_connect@%1...に接続)").arg(m_server.user));
     QCOMPARE(fileBytes(), QStringLiteral("vq_connect,%1,%2,127.0.0.1")
                               .arg(m_server.password, m_server.user).toUtf8());
@@ -115,7 +109,7 @@ void tst_Connect::successfulConnect()
             QCOMPARE(q.value(i).toString(), QStringLiteral("utf8mb4"));
     }
     // The dialog of a connect is kept, hidden, as a child of the window.
-    auto *dialog = m_window->findChild<ConnectDialog *>(QStringLiteral("Connection Dialog"));
+    auto *dialog = m_session->findChild<ConnectDialog *>(QStringLiteral("Connection Dialog"));
     QVERIFY(dialog && dialog->isHidden());
 }
 
@@ -130,7 +124,7 @@ void tst_Connect::textRoundTrip_data()
 void tst_Connect::textRoundTrip()
 {
     QFETCH(QString, text);
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server, Database)));
+    QVERIFY(m_session.connect(inputFor(m_server, Database)));
     {
         QSqlQuery q(QSqlDatabase::database(QStringLiteral("MySQL")));
         QVERIFY(q.exec("DELETE FROM texts"));
@@ -147,17 +141,17 @@ void tst_Connect::textRoundTrip()
 
 void tst_Connect::cancelLeavesNothing()
 {
-    emit m_window->message(QStringLiteral("before"));
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    emit m_session->message(QStringLiteral("before"));
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     ModalAnswerer cancel(QStringLiteral("Connection Dialog"), [](QWidget *d) {
         QTest::keyClick(d, Qt::Key_Escape);
     });
-    triggerAction(*m_window, "m_pConnectAct");
+    m_session.trigger("m_pConnectAct");
     QVERIFY(cancel.answered());
     QCOMPARE(status.size(), 0);
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
     QCOMPARE(fileBytes(), QByteArray("<missing>"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Velquin"));
+    QCOMPARE(m_session->windowTitle(), QStringLiteral("Velquin"));
 }
 
 void tst_Connect::failures_data()
@@ -193,11 +187,11 @@ void tst_Connect::failures()
     else if (field == "host")
         input.host = value;
 
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
-    QVERIFY(connectThroughDialog(*m_window, input));
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
+    QVERIFY(m_session.connect(input));
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("接続できませんでした。"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Velquin"));
+    QCOMPARE(m_session->windowTitle(), QStringLiteral("Velquin"));
     QCOMPARE(QSqlDatabase::contains(QStringLiteral("MySQL")), registered);
     QCOMPARE(fileBytes(), QByteArray("<missing>"));
     // The driver name is traced even when there is no such driver; the
@@ -208,37 +202,37 @@ void tst_Connect::failures()
 
 void tst_Connect::wrongPasswordStaysRegistered()
 {
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server, Database)));
+    QVERIFY(m_session.connect(inputFor(m_server, Database)));
     const QByteArray good = fileBytes();
 
     ConnectionInput wrong = inputFor(m_server, Database);
     wrong.password = QStringLiteral("wrong");
-    QVERIFY(connectThroughDialog(*m_window, wrong));
+    QVERIFY(m_session.connect(wrong));
     QVERIFY(QSqlDatabase::contains(QStringLiteral("MySQL")));
     QCOMPARE(fileBytes(), good);
 
     // Registered though not open: F5 runs (and fails) instead of asking to connect.
-    setEditorText(*m_window, QStringLiteral("select 1"));
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
-    triggerAction(*m_window, "m_pExecAct");
+    setEditorText(m_session.window(), QStringLiteral("select 1"));
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
+    m_session.trigger("m_pExecAct");
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("データベースに接続して下さい。"));
-    QVERIFY(!m_window->findChild<ConnectDialog *>(QString(), Qt::FindDirectChildrenOnly)->isVisible());
+    QVERIFY(!m_session->findChild<ConnectDialog *>(QString(), Qt::FindDirectChildrenOnly)->isVisible());
 }
 
 void tst_Connect::connectWhileConnected()
 {
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server, Database)));
-    QVERIFY(m_window->windowTitle() != QStringLiteral("Velquin"));
+    QVERIFY(m_session.connect(inputFor(m_server, Database)));
+    QVERIFY(m_session->windowTitle() != QStringLiteral("Velquin"));
 
     bool tornDown = false;
     QString captionDuringDialog;
     ModalAnswerer look(QStringLiteral("Connection Dialog"), [&](QWidget *d) {
         tornDown = !QSqlDatabase::contains(QStringLiteral("MySQL"));
-        captionDuringDialog = m_window->windowTitle();
+        captionDuringDialog = m_session->windowTitle();
         QTest::keyClick(d, Qt::Key_Escape);
     });
-    triggerAction(*m_window, "m_pConnectAct");
+    m_session.trigger("m_pConnectAct");
     QVERIFY(look.answered());
     QVERIFY(tornDown);
     QCOMPARE(captionDuringDialog, QStringLiteral("Velquin"));
@@ -247,18 +241,18 @@ void tst_Connect::connectWhileConnected()
 
 void tst_Connect::disconnectWithNothingRegistered()
 {
-    m_window->setWindowTitle(QStringLiteral("unchanged"));
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
-    triggerAction(*m_window, "m_pDisconnectAct");
+    m_session->setWindowTitle(QStringLiteral("unchanged"));
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
+    m_session.trigger("m_pDisconnectAct");
     QCOMPARE(status.size(), 0);
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("unchanged"));
+    QCOMPARE(m_session->windowTitle(), QStringLiteral("unchanged"));
 }
 
 void tst_Connect::dialogIsPrefilledFromFile()
 {
     ConnectionInput input = inputFor(m_server, Database);
     input.driver = QStringLiteral("QMARIADB");
-    QVERIFY(connectThroughDialog(*m_window, input));
+    QVERIFY(m_session.connect(input));
 
     // The next dialog shows the saved fields, but driver and port are back
     // at their defaults.
@@ -270,11 +264,11 @@ void tst_Connect::dialogIsPrefilledFromFile()
              << d->portSpinBox->text();
         QTest::keyClick(d, Qt::Key_Escape);
     });
-    triggerAction(*m_window, "m_pConnectAct");
+    m_session.trigger("m_pConnectAct");
     QCOMPARE(seen, (QStringList{ Database, m_server.user, m_server.password, m_server.host, "0",
                                  "Default" }));
     // Only the latest dialog is kept: repeated connects do not pile them up.
-    QCOMPARE(m_window->findChildren<ConnectDialog *>().size(), 1);
+    QCOMPARE(m_session->findChildren<ConnectDialog *>().size(), 1);
 }
 
 QTEST_MAIN(tst_Connect)

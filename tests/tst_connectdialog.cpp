@@ -23,8 +23,6 @@ private slots:
     void form();
     void driversAndDefaults();
     void portBox();
-    void sizeRule();
-    void tabOrderChain();
     void enterAcceptsEscapeRejects_data();
     void enterAcceptsEscapeRejects();
 };
@@ -124,33 +122,6 @@ void tst_ConnectDialog::portBox()
     QCOMPARE(port->value(), -1);
     port->setValue(70000);
     QCOMPARE(port->value(), 65535);
-}
-
-void tst_ConnectDialog::sizeRule()
-{
-    ConnectDialog dialog;
-    const QSize hint = dialog.minimumSizeHint();
-    QCOMPARE(dialog.size(), QSize(qMax(hint.width(), 303), qMax(hint.height(), 247)));
-}
-
-void tst_ConnectDialog::tabOrderChain()
-{
-    ConnectDialog dialog;
-    const QList<QWidget *> chain{ dialog.comboDriver, dialog.editDatabase, dialog.editUsername,
-                                  dialog.editPassword, dialog.editHostname, dialog.portSpinBox,
-                                  dialog.PushButton1, dialog.PushButton2 };
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    dialog.comboDriver->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), dialog.comboDriver);
-    for (int i = 1; i <= chain.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget *focus = QApplication::focusWidget();
-        // The spin box focuses its inner line edit.
-        QWidget *expected = chain[i % chain.size()];
-        QVERIFY2(focus == expected || focus->parentWidget() == expected,
-                 qPrintable(focus->objectName()));
-    }
 }
 
 void tst_ConnectDialog::enterAcceptsEscapeRejects_data()

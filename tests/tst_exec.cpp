@@ -39,8 +39,7 @@ private:
     bool inTransaction() const;
 
     TestServer m_server;
-    std::unique_ptr<ScratchDirectory> m_scratch;
-    std::unique_ptr<QZQuorvinWindow> m_window;
+    WindowSession m_session;
 };
 
 void tst_Exec::initTestCase()
@@ -53,25 +52,20 @@ void tst_Exec::initTestCase()
 
 void tst_Exec::init()
 {
-    failOnConnectionInUse();
     QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
     QVERIFY(q.exec("DROP TABLE IF EXISTS items, selection"));
     QVERIFY(q.exec("CREATE TABLE items (id INT PRIMARY KEY, name VARCHAR(40)) "
                    "ENGINE=InnoDB CHARACTER SET utf8mb4"));
     QVERIFY(q.exec("INSERT INTO items VALUES (1, 'one'), (2, 'two'), (3, NULL)"));
 
-    m_scratch = std::make_unique<ScratchDirectory>();
-    m_window = std::make_unique<QZQuorvinWindow>();
-    m_window->InitWindow();
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server, Database)));
+    m_session.start();
+    QVERIFY(m_session.connect(inputFor(m_server, Database)));
     QVERIFY(QSqlDatabase::database(QStringLiteral("MySQL")).isOpen());
 }
 
 void tst_Exec::cleanup()
 {
-    triggerAction(*m_window, "m_pDisconnectAct");
-    m_window.reset();
-    m_scratch.reset();
+    m_session.stop();
 }
 
 QStringList tst_Exec::ids() const
@@ -142,8 +136,8 @@ void tst_Exec::outcomes()
     QFETCH(QStringList, status);
     QFETCH(QStringList, rowsAfter);
 
-    setEditorText(*m_window, sql);
-    QSignalSpy spy(m_window.get(), &QZQuorvinWindow::message);
+    setEditorText(m_session.window(), sql);
+    QSignalSpy spy(&m_session.window(), &QZQuorvinWindow::message);
     ModalAnswerer answerer(QStringLiteral("ConfirmCommitMessageBox"), [answer](QWidget *w) {
         auto *box = static_cast<QMessageBox *>(w);
         if (answer == "enter")
@@ -157,7 +151,7 @@ void tst_Exec::outcomes()
         else
             box->button(QMessageBox::Cancel)->click();
     }, answer.isEmpty() ? 300 : 15000);
-    triggerAction(*m_window, "m_pExecAct");
+    m_session.trigger("m_pExecAct");
 
     QCOMPARE(answerer.answered(), !answer.isEmpty());
     QCOMPARE(statusTexts(spy), status);
@@ -168,7 +162,7 @@ void tst_Exec::outcomes()
 
 void tst_Exec::questionBox()
 {
-    setEditorText(*m_window, QStringLiteral("delete from items"));
+    setEditorText(m_session.window(), QStringLiteral("delete from items"));
     QString failure = QStringLiteral("not shown");
     ModalAnswerer inspect(QStringLiteral("ConfirmCommitMessageBox"), [&](QWidget *w) {
         auto *box = qobject_cast<QMessageBox *>(w);
@@ -187,30 +181,30 @@ void tst_Exec::questionBox()
             failure = "default button";
         else if (box->escapeButton() != box->button(QMessageBox::Cancel))
             failure = "escape button";
-        else if (box->parentWidget() != m_window.get() || !box->isModal())
+        else if (box->parentWidget() != &m_session.window() || !box->isModal())
             failure = "parent or modality";
         else if (QApplication::overrideCursor())
             failure = "wait cursor over the question";
         box->button(QMessageBox::No)->click();
     });
-    triggerAction(*m_window, "m_pExecAct");
+    m_session.trigger("m_pExecAct");
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(ids(), (QStringList{ "1", "2", "3" }));
     // The box lived for the call only.
-    QVERIFY(!m_window->findChild<QMessageBox *>());
+    QVERIFY(!m_session->findChild<QMessageBox *>());
 }
 
 void tst_Exec::execWithoutConnectionAsksFirst()
 {
-    triggerAction(*m_window, "m_pDisconnectAct");
-    setEditorText(*m_window, QStringLiteral("insert into items values (40, 'later')"));
+    m_session.trigger("m_pDisconnectAct");
+    setEditorText(m_session.window(), QStringLiteral("insert into items values (40, 'later')"));
 
-    QSignalSpy spy(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy spy(&m_session.window(), &QZQuorvinWindow::message);
     {
         ModalAnswerer connect(QStringLiteral("Connection Dialog"), [this](QWidget *d) {
             fillConnectDialog(d, inputFor(m_server, Database));
         });
-        triggerAction(*m_window, "m_pExecAct");
+        m_session.trigger("m_pExecAct");
         QVERIFY(connect.answered());
     }
     QCOMPARE(statusTexts(spy), (QStringList{ "データベースへ接続して下さい。", "接続完了。" }));
@@ -218,16 +212,16 @@ void tst_Exec::execWithoutConnectionAsksFirst()
 
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
                       [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    triggerAction(*m_window, "m_pExecAct");
+    m_session.trigger("m_pExecAct");
     QVERIFY(yes.answered());
     QCOMPARE(ids(), (QStringList{ "1", "2", "3", "40" }));
 }
 
 void tst_Exec::gridShowsQueriesOnly()
 {
-    auto *grid = m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
-    setEditorText(*m_window, QStringLiteral("select id, name as 名前 from items order by id"));
-    triggerAction(*m_window, "m_pExecAct");
+    auto *grid = m_session.grid();
+    setEditorText(m_session.window(), QStringLiteral("select id, name as 名前 from items order by id"));
+    m_session.trigger("m_pExecAct");
     QAbstractItemModel *model = grid->model();
     QCOMPARE(model->columnCount(), 2);
     QCOMPARE(model->rowCount(), 3);
@@ -236,18 +230,18 @@ void tst_Exec::gridShowsQueriesOnly()
     QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("two"));
 
     // A committed change does not touch the grid.
-    setEditorText(*m_window, QStringLiteral("delete from items where id = 2"));
+    setEditorText(m_session.window(), QStringLiteral("delete from items where id = 2"));
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
                       [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    triggerAction(*m_window, "m_pExecAct");
+    m_session.trigger("m_pExecAct");
     QVERIFY(yes.answered());
     QCOMPARE(grid->model(), model);
     QCOMPARE(model->rowCount(), 3);
     QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("two"));
 
     // A query that matches nothing still shows its columns.
-    setEditorText(*m_window, QStringLiteral("select id, name from items where id < 0"));
-    triggerAction(*m_window, "m_pExecAct");
+    setEditorText(m_session.window(), QStringLiteral("select id, name from items where id < 0"));
+    m_session.trigger("m_pExecAct");
     QCOMPARE(grid->model()->columnCount(), 2);
     QCOMPARE(grid->model()->rowCount(), 0);
     QCOMPARE(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("name"));
@@ -264,10 +258,10 @@ void tst_Exec::textArrivesByteExact_data()
 void tst_Exec::textArrivesByteExact()
 {
     QFETCH(QString, text);
-    setEditorText(*m_window, QStringLiteral("insert into items values (50, '%1')").arg(text));
+    setEditorText(m_session.window(), QStringLiteral("insert into items values (50, '%1')").arg(text));
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
                       [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    triggerAction(*m_window, "m_pExecAct");
+    m_session.trigger("m_pExecAct");
     QVERIFY(yes.answered());
 
     QString expected = text;
@@ -278,9 +272,9 @@ void tst_Exec::textArrivesByteExact()
     QCOMPARE(q.value(0).toString(), QString::fromLatin1(expected.toUtf8().toHex().toUpper()));
 
     // ...and reads back the same through the grid.
-    setEditorText(*m_window, QStringLiteral("select name from items where id = 50"));
-    triggerAction(*m_window, "m_pExecAct");
-    auto *grid = m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    setEditorText(m_session.window(), QStringLiteral("select name from items where id = 50"));
+    m_session.trigger("m_pExecAct");
+    auto *grid = m_session.grid();
     QCOMPARE(grid->model()->index(0, 0).data().toString(), expected);
 }
 
@@ -288,21 +282,21 @@ void tst_Exec::severalStatementsInOneText()
 {
     // Both statements run in the one transaction and are committed together;
     // the connection stays usable afterwards.
-    setEditorText(*m_window, QStringLiteral("insert into items values (60, 'a'); "
+    setEditorText(m_session.window(), QStringLiteral("insert into items values (60, 'a'); "
                                             "insert into items values (61, 'b')"));
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
                       [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    triggerAction(*m_window, "m_pExecAct");
+    m_session.trigger("m_pExecAct");
     QVERIFY(yes.answered());
     QCOMPARE(ids(), (QStringList{ "1", "2", "3", "60", "61" }));
 
-    setEditorText(*m_window, QStringLiteral("select 1 as a; select 2 as b"));
-    QSignalSpy spy(m_window.get(), &QZQuorvinWindow::message);
-    triggerAction(*m_window, "m_pExecAct");
-    auto *grid = m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    setEditorText(m_session.window(), QStringLiteral("select 1 as a; select 2 as b"));
+    QSignalSpy spy(&m_session.window(), &QZQuorvinWindow::message);
+    m_session.trigger("m_pExecAct");
+    auto *grid = m_session.grid();
     QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("a"));
-    setEditorText(*m_window, QStringLiteral("select 3 as c"));
-    triggerAction(*m_window, "m_pExecAct");
+    setEditorText(m_session.window(), QStringLiteral("select 3 as c"));
+    m_session.trigger("m_pExecAct");
     QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("3"));
     QCOMPARE(statusTexts(spy), QStringList());
 }

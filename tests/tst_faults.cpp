@@ -39,12 +39,9 @@ private slots:
 private:
     void connectToServer();
     QStringList rowsOnServer(const QString &table);
-    void run(const QString &sql);
-    QTableView *grid() const;
 
     PrivateServer m_server;
-    std::unique_ptr<ScratchDirectory> m_scratch;
-    std::unique_ptr<QZQuorvinWindow> m_window;
+    WindowSession m_session;
 };
 
 void tst_Faults::initTestCase()
@@ -64,24 +61,19 @@ void tst_Faults::initTestCase()
 
 void tst_Faults::init()
 {
-    failOnConnectionInUse();
     if (!m_server.isRunning())
         QVERIFY2(m_server.start(), qPrintable(m_server.lastError()));
-    m_scratch = std::make_unique<ScratchDirectory>();
-    m_window = std::make_unique<QZQuorvinWindow>();
-    m_window->InitWindow();
+    m_session.start();
 }
 
 void tst_Faults::cleanup()
 {
-    triggerAction(*m_window, "m_pDisconnectAct");
-    m_window.reset();
-    m_scratch.reset();
+    m_session.stop();
 }
 
 void tst_Faults::connectToServer()
 {
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server.address(), m_server.database())));
+    QVERIFY(m_session.connect(inputFor(m_server.address(), m_server.database())));
     QVERIFY(QSqlDatabase::database(QStringLiteral("MySQL")).isOpen());
 }
 
@@ -99,29 +91,18 @@ QStringList tst_Faults::rowsOnServer(const QString &table)
     return ids;
 }
 
-void tst_Faults::run(const QString &sql)
-{
-    setEditorText(*m_window, sql);
-    triggerAction(*m_window, "m_pExecAct");
-}
-
-QTableView *tst_Faults::grid() const
-{
-    return m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
-}
-
 void tst_Faults::killedBetweenStatements()
 {
     connectToServer();
-    run(QStringLiteral("select id, name from items order by id"));
-    QCOMPARE(grid()->model()->rowCount(), 2);
+    m_session.run(QStringLiteral("select id, name from items order by id"));
+    QCOMPARE(m_session.grid()->model()->rowCount(), 2);
     m_server.kill();
 
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
-    run(QStringLiteral("select * from items"));
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
+    m_session.run(QStringLiteral("select * from items"));
     ModalAnswerer noBox(QStringLiteral("ConfirmCommitMessageBox"),
                         [](QWidget *w) { w->close(); }, 500);
-    run(QStringLiteral("insert into items values (3, 'three')"));
+    m_session.run(QStringLiteral("insert into items values (3, 'three')"));
     QVERIFY(!noBox.answered());
     const QStringList seen = statusTexts(status);
     QCOMPARE(seen.size(), 3);
@@ -130,28 +111,28 @@ void tst_Faults::killedBetweenStatements()
     QCOMPARE(seen[2], QStringLiteral("エラー"));
 
     // The grid keeps the rows it had, and paints them.
-    QCOMPARE(grid()->model()->rowCount(), 2);
-    QCOMPARE(grid()->model()->index(1, 1).data().toString(), QStringLiteral("two"));
-    grid()->viewport()->repaint();
+    QCOMPARE(m_session.grid()->model()->rowCount(), 2);
+    QCOMPARE(m_session.grid()->model()->index(1, 1).data().toString(), QStringLiteral("two"));
+    m_session.grid()->viewport()->repaint();
 
     QVERIFY2(m_server.start(), qPrintable(m_server.lastError()));
-    triggerAction(*m_window, "m_pDisconnectAct");
+    m_session.trigger("m_pDisconnectAct");
     connectToServer();
-    run(QStringLiteral("select count(*) from items"));
-    QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("2"));
+    m_session.run(QStringLiteral("select count(*) from items"));
+    QCOMPARE(m_session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("2"));
 }
 
 void tst_Faults::killedDuringStatement()
 {
     connectToServer();
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     std::thread killer([this] {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         m_server.kill();
     });
     QElapsedTimer clock;
     clock.start();
-    run(QStringLiteral("select sleep(20)"));
+    m_session.run(QStringLiteral("select sleep(20)"));
     const qint64 took = clock.elapsed();
     killer.join();
     QVERIFY2(took < 15000, qPrintable(QString::number(took)));
@@ -162,12 +143,12 @@ void tst_Faults::killedDuringStatement()
 void tst_Faults::killedDuringCommitQuestion()
 {
     connectToServer();
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     ModalAnswerer yesAfterDeath(QStringLiteral("ConfirmCommitMessageBox"), [this](QWidget *w) {
         m_server.kill();
         static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click();
     });
-    run(QStringLiteral("insert into items values (7, 'never committed')"));
+    m_session.run(QStringLiteral("insert into items values (7, 'never committed')"));
     QVERIFY(yesAfterDeath.answered());
     QCOMPARE(statusTexts(status), (QStringList{ QStringLiteral("トランザクション開始"),
                                           QStringLiteral("コミット失敗。") }));
@@ -179,9 +160,9 @@ void tst_Faults::killedDuringCommitQuestion()
 void tst_Faults::killedWhileRowsArrive()
 {
     connectToServer();
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
-    run(QStringLiteral("select id, note from big order by id"));
-    auto *model = qobject_cast<ResultModel *>(grid()->model());
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
+    m_session.run(QStringLiteral("select id, note from big order by id"));
+    auto *model = qobject_cast<ResultModel *>(m_session.grid()->model());
     QVERIFY(model);
     QVERIFY(model->isLoading());
     const int early = model->rowCount();
@@ -195,11 +176,11 @@ void tst_Faults::killedWhileRowsArrive()
     QVERIFY(model->rowCount() < 300000);
     QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("データベースに接続して下さい。") });
     // What did arrive stays, exact and paintable, after Disconnect too.
-    triggerAction(*m_window, "m_pDisconnectAct");
+    m_session.trigger("m_pDisconnectAct");
     const int last = model->rowCount() - 1;
     QCOMPARE(model->index(last, 0).data().toString(), QString::number(last + 1));
-    grid()->scrollToBottom();
-    grid()->viewport()->repaint();
+    m_session.grid()->scrollToBottom();
+    m_session.grid()->viewport()->repaint();
 }
 
 void tst_Faults::nothingListening()
@@ -212,10 +193,10 @@ void tst_Faults::nothingListening()
     }
     ConnectionInput input = inputFor(m_server.address(), m_server.database());
     input.port = port;
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(connectThroughDialog(*m_window, input));
+    QVERIFY(m_session.connect(input));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("接続できませんでした。") });
 }
@@ -237,15 +218,15 @@ void tst_Faults::listenerThatNeverSpeaks()
 
     ConnectionInput input = inputFor(m_server.address(), m_server.database());
     input.port = ntohs(addr.sin_port);
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(connectThroughDialog(*m_window, input));
+    QVERIFY(m_session.connect(input));
     const qint64 took = clock.elapsed();
     ::close(fd);
     QVERIFY2(took < 30000, qPrintable(QString::number(took)));
     QCOMPARE(statusTexts(status), QStringList{ QStringLiteral("接続できませんでした。") });
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Velquin"));
+    QCOMPARE(m_session->windowTitle(), QStringLiteral("Velquin"));
 }
 
 QTEST_MAIN(tst_Faults)

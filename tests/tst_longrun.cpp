@@ -32,8 +32,7 @@ private slots:
 
 private:
     TestServer m_server;
-    std::unique_ptr<ScratchDirectory> m_scratch;
-    std::unique_ptr<QZQuorvinWindow> m_window;
+    WindowSession m_session;
 };
 
 void tst_LongRun::initTestCase()
@@ -48,33 +47,27 @@ void tst_LongRun::initTestCase()
 
 void tst_LongRun::init()
 {
-    failOnConnectionInUse();
-    m_scratch = std::make_unique<ScratchDirectory>();
-    m_window = std::make_unique<QZQuorvinWindow>();
-    m_window->InitWindow();
-    m_window->show();
+    m_session.start(true);
 }
 
 void tst_LongRun::cleanup()
 {
-    triggerAction(*m_window, "m_pDisconnectAct");
-    m_window.reset();
-    m_scratch.reset();
+    m_session.stop();
 }
 
 void tst_LongRun::connectQueryDisconnectThousandTimes()
 {
-    auto *grid = m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    auto *grid = m_session.grid();
     const ConnectionInput input = inputFor(m_server, Database);
-    setEditorText(*m_window, QStringLiteral("select id, note from t order by id"));
+    setEditorText(m_session.window(), QStringLiteral("select id, note from t order by id"));
     qint64 warm = 0;
     for (int round = 1; round <= 1000; ++round) {
         ModalAnswerer ok(QStringLiteral("Connection Dialog"),
                          [&input](QWidget *d) { fillConnectDialog(d, input); }, 15000, 1);
-        triggerAction(*m_window, "m_pConnectAct");
+        m_session.trigger("m_pConnectAct");
         QVERIFY(ok.answered());
-        triggerAction(*m_window, "m_pExecAct");
-        triggerAction(*m_window, "m_pDisconnectAct");
+        m_session.trigger("m_pExecAct");
+        m_session.trigger("m_pDisconnectAct");
         // The grid, attached to a result whose connection is gone, repaints.
         grid->viewport()->repaint();
         QCOMPARE(grid->model()->rowCount(), 2000);
@@ -104,7 +97,7 @@ void tst_LongRun::tenMegabyteStatement()
 {
     QFETCH(QString, kind);
     const bool change = kind != "query";
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server, Database)));
+    QVERIFY(m_session.connect(inputFor(m_server, Database)));
 
     QString sql;
     sql.reserve(11 << 20);
@@ -123,12 +116,12 @@ void tst_LongRun::tenMegabyteStatement()
             sql += QStringLiteral("a long comment, in words; ");
         sql += QStringLiteral(" */");
     }
-    setEditorText(*m_window, sql);
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    setEditorText(m_session.window(), sql);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
                       [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    triggerAction(*m_window, "m_pExecAct");
-    auto *grid = m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    m_session.trigger("m_pExecAct");
+    auto *grid = m_session.grid();
     if (change) {
         QVERIFY(yes.answered());
         QCOMPARE(status.value(1).value(0).toString(), QStringLiteral("コミットしました。"));

@@ -40,14 +40,11 @@ private slots:
     void nextCommandWhileLoading();
 
 private:
-    QTableView *grid() const;
     ResultModel *model() const;
-    void run(const QString &sql);
     QStringList clientRow(const QString &sql);
 
     TestServer m_server;
-    std::unique_ptr<ScratchDirectory> m_scratch;
-    std::unique_ptr<QZQuorvinWindow> m_window;
+    WindowSession m_session;
 };
 
 void tst_ResultModel::initTestCase()
@@ -64,35 +61,18 @@ void tst_ResultModel::initTestCase()
 
 void tst_ResultModel::init()
 {
-    failOnConnectionInUse();
-    m_scratch = std::make_unique<ScratchDirectory>();
-    m_window = std::make_unique<QZQuorvinWindow>();
-    m_window->InitWindow();
-    m_window->show();
-    QVERIFY(connectThroughDialog(*m_window, inputFor(m_server, Database)));
+    m_session.start(true);
+    QVERIFY(m_session.connect(inputFor(m_server, Database)));
 }
 
 void tst_ResultModel::cleanup()
 {
-    triggerAction(*m_window, "m_pDisconnectAct");
-    m_window.reset();
-    m_scratch.reset();
-}
-
-QTableView *tst_ResultModel::grid() const
-{
-    return m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    m_session.stop();
 }
 
 ResultModel *tst_ResultModel::model() const
 {
-    return qobject_cast<ResultModel *>(grid()->model());
-}
-
-void tst_ResultModel::run(const QString &sql)
-{
-    setEditorText(*m_window, sql);
-    triggerAction(*m_window, "m_pExecAct");
+    return qobject_cast<ResultModel *>(m_session.grid()->model());
 }
 
 // What `mariadb --batch --raw` prints for the query's first row.
@@ -146,7 +126,7 @@ void tst_ResultModel::valuesMatchTheClient()
     const QStringList expected = clientRow(sql);
     QVERIFY(!expected.isEmpty());
 
-    run(sql);
+    m_session.run(sql);
     QVERIFY(model());
     QCOMPARE(model()->rowCount(), 1);
     QString shown = model()->cellText(0, 0);
@@ -158,7 +138,7 @@ void tst_ResultModel::valuesMatchTheClient()
 
 void tst_ResultModel::nullIsNotTheTextNull()
 {
-    run(QStringLiteral("select NULL as a, 'NULL' as b"));
+    m_session.run(QStringLiteral("select NULL as a, 'NULL' as b"));
     QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("NULL"));
     QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("NULL"));
     QVERIFY(model()->isNull(0, 0));
@@ -169,7 +149,7 @@ void tst_ResultModel::nullIsNotTheTextNull()
 
 void tst_ResultModel::binaryAsHex()
 {
-    run(QStringLiteral("select CAST(X'00FF10' AS BINARY(3)) as a, X'' as b, "
+    m_session.run(QStringLiteral("select CAST(X'00FF10' AS BINARY(3)) as a, X'' as b, "
                        "CAST('日本' AS BINARY) as c, b'101' as d, 'text' as e"));
     QCOMPARE(model()->cellText(0, 0), QStringLiteral("0x00FF10"));
     QCOMPARE(model()->cellText(0, 1), QStringLiteral("0x"));
@@ -181,57 +161,57 @@ void tst_ResultModel::binaryAsHex()
 void tst_ResultModel::hugeValueIsShownCut()
 {
     // 16 MB in one cell: held whole, shown cut, painted without trouble.
-    run(QStringLiteral("select REPEAT('あ', 16 * 1024 * 1024 / 3) as v, 1 as n"));
+    m_session.run(QStringLiteral("select REPEAT('あ', 16 * 1024 * 1024 / 3) as v, 1 as n"));
     QVERIFY(model());
     QCOMPARE(model()->cellText(0, 0).size(), 16 * 1024 * 1024 / 3);
     const QString shown = model()->index(0, 0).data().toString();
     QVERIFY(shown.size() < 5000);
     QVERIFY(shown.startsWith(QStringLiteral("ああ")));
     QVERIFY(!shown.contains(QChar(0xFFFD)));
-    grid()->viewport()->repaint();
+    m_session.grid()->viewport()->repaint();
     QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("1"));
 }
 
 void tst_ResultModel::rowsOutliveDisconnect()
 {
-    run(QStringLiteral("select id, note from big order by id limit 500"));
-    triggerAction(*m_window, "m_pDisconnectAct");
+    m_session.run(QStringLiteral("select id, note from big order by id limit 500"));
+    m_session.trigger("m_pDisconnectAct");
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
 
     QCOMPARE(model()->rowCount(), 500);
     QCOMPARE(model()->index(499, 1).data().toString(), QStringLiteral("備考500🍣"));
-    grid()->scrollToBottom();
-    grid()->viewport()->repaint();
-    grid()->scrollToTop();
-    grid()->viewport()->repaint();
+    m_session.grid()->scrollToBottom();
+    m_session.grid()->viewport()->repaint();
+    m_session.grid()->scrollToTop();
+    m_session.grid()->viewport()->repaint();
     QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("1"));
 
     // A failed connect does not take them away either.
     ConnectionInput wrong = inputFor(m_server, Database);
     wrong.password = QStringLiteral("wrong");
-    QVERIFY(connectThroughDialog(*m_window, wrong));
+    QVERIFY(m_session.connect(wrong));
     QCOMPARE(model()->index(250, 0).data().toString(), QStringLiteral("251"));
 }
 
 void tst_ResultModel::replacementQueryResets()
 {
-    run(QStringLiteral("select id, name, note from big order by id limit 10"));
-    QPointer<QAbstractItemModel> first = grid()->model();
+    m_session.run(QStringLiteral("select id, name, note from big order by id limit 10"));
+    QPointer<QAbstractItemModel> first = m_session.grid()->model();
     QCOMPARE(first->columnCount(), 3);
-    run(QStringLiteral("select 'x' as only_column"));
+    m_session.run(QStringLiteral("select 'x' as only_column"));
     QVERIFY(!first); // the old result is released
     QCOMPARE(model()->columnCount(), 1);
     QCOMPARE(model()->rowCount(), 1);
     QCOMPARE(model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("only_column"));
 
     // A failing query leaves the last result in place.
-    run(QStringLiteral("select * from no_such_table"));
+    m_session.run(QStringLiteral("select * from no_such_table"));
     QCOMPARE(model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("only_column"));
 }
 
 void tst_ResultModel::incrementalLoading()
 {
-    run(QStringLiteral("select id, name, note from big order by id"));
+    m_session.run(QStringLiteral("select id, name, note from big order by id"));
     ResultModel *m = model();
     QVERIFY(m->rowCount() >= 256);
     QSignalSpy inserted(m, &QAbstractItemModel::rowsInserted);
@@ -267,24 +247,24 @@ void tst_ResultModel::nextCommandWhileLoading_data()
 void tst_ResultModel::nextCommandWhileLoading()
 {
     QFETCH(QString, action);
-    run(QStringLiteral("select id, name, note from big order by id"));
+    m_session.run(QStringLiteral("select id, name, note from big order by id"));
     QPointer<ResultModel> loading = model();
     QVERIFY(loading->isLoading());
 
-    QSignalSpy status(m_window.get(), &QZQuorvinWindow::message);
+    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
     if (action == "query") {
-        run(QStringLiteral("select count(*) from big"));
+        m_session.run(QStringLiteral("select count(*) from big"));
         QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("100000"));
     } else if (action == "change") {
         ModalAnswerer no(QStringLiteral("ConfirmCommitMessageBox"), [](QWidget *w) {
             static_cast<QMessageBox *>(w)->button(QMessageBox::No)->click();
         });
-        run(QStringLiteral("update big set name = 'changed' where id = 1"));
+        m_session.run(QStringLiteral("update big set name = 'changed' where id = 1"));
         QVERIFY(no.answered());
         QCOMPARE(status.value(1).value(0).toString(), QStringLiteral("ロールバックしました。"));
         QCOMPARE(loading->rowCount(), 100000);
     } else {
-        triggerAction(*m_window, "m_pDisconnectAct");
+        m_session.trigger("m_pDisconnectAct");
         // Everything the query returned is kept.
         QCOMPARE(loading->rowCount(), 100000);
         QCOMPARE(loading->index(99999, 0).data().toString(), QStringLiteral("100000"));

@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QAbstractButton>
 #include <QPushButton>
+#include <QTableView>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QSqlError>
@@ -190,4 +192,40 @@ ScratchDirectory::ScratchDirectory()
 ScratchDirectory::~ScratchDirectory()
 {
     QDir::setCurrent(m_previous);
+}
+
+std::unique_ptr<ModalAnswerer> answerCommitQuestion(QMessageBox::StandardButton button)
+{
+    return std::make_unique<ModalAnswerer>(QStringLiteral("ConfirmCommitMessageBox"), [button](QWidget *w) {
+        static_cast<QMessageBox *>(w)->button(button)->click();
+    });
+}
+
+void WindowSession::start(bool show)
+{
+    failOnConnectionInUse();
+    m_scratch = std::make_unique<ScratchDirectory>();
+    m_window = std::make_unique<QZQuorvinWindow>();
+    m_window->InitWindow();
+    if (show)
+        m_window->show();
+}
+
+void WindowSession::stop()
+{
+    if (m_window)
+        trigger("m_pDisconnectAct");
+    m_window.reset();
+    m_scratch.reset();
+}
+
+QTableView *WindowSession::grid() const
+{
+    return m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+}
+
+void WindowSession::run(const QString &sql)
+{
+    setEditorText(*m_window, sql);
+    trigger("m_pExecAct");
 }

@@ -4,7 +4,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <QMessageBox>
+
 #include <functional>
+#include <memory>
+
+class QTableView;
 
 class QWidget;
 class QZQuorvinWindow;
@@ -77,6 +82,9 @@ qint64 residentKiB();
 // when it is removed: that warning means queries died under our feet.
 void failOnConnectionInUse();
 
+// Answers the commit question with the given button, from a timer.
+std::unique_ptr<ModalAnswerer> answerCommitQuestion(QMessageBox::StandardButton button);
+
 // Runs each test in a scratch working directory: the program writes
 // database.ini there.
 class ScratchDirectory
@@ -89,4 +97,25 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_previous;
+};
+
+// The program's window as each test gets it: fresh, in a fresh scratch
+// working directory. start() from init(), stop() from cleanup().
+class WindowSession
+{
+public:
+    void start(bool show = false);
+    void stop();
+
+    QZQuorvinWindow &window() { return *m_window; }
+    QZQuorvinWindow *operator->() { return m_window.get(); }
+    QTableView *grid() const;
+    void trigger(const char *action) { triggerAction(*m_window, action); }
+    bool connect(const ConnectionInput &input) { return connectThroughDialog(*m_window, input); }
+    // Puts the text in the current tab and presses F5.
+    void run(const QString &sql);
+
+private:
+    std::unique_ptr<ScratchDirectory> m_scratch;
+    std::unique_ptr<QZQuorvinWindow> m_window;
 };
