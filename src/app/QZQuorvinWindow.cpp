@@ -6,6 +6,7 @@
 #include "StatementClassifier.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
@@ -179,6 +180,10 @@ ResultModel *QZQuorvinWindow::resultModel() const
 
 void QZQuorvinWindow::finishPendingResult()
 {
-    if (ResultModel *model = resultModel())
-        model->finishLoading();
+    ResultModel *model = resultModel();
+    if (!model || !model->isLoading())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    model->finishLoading();
+    QApplication::restoreOverrideCursor();
 }
