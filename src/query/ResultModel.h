@@ -43,7 +43,6 @@ public:
     // whether it is SQL NULL.
     QString cellText(int row, int column) const;
     bool isNull(int row, int column) const;
-    qsizetype storedBytes() const { return m_rows.allocatedBytes(); }
 
 signals:
     void loadingFinished();

@@ -92,11 +92,3 @@ RowStore::Cell RowStore::cell(qsizetype row, int column) const
         at += size;
     }
 }
-
-qsizetype RowStore::allocatedBytes() const
-{
-    size_t total = m_rows.capacity() * sizeof(RowRef);
-    for (size_t size : m_chunkSizes)
-        total += size;
-    return qsizetype(total);
-}

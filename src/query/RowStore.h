@@ -30,9 +30,6 @@ public:
     qsizetype rowCount() const { return qsizetype(m_rows.size()); }
     Cell cell(qsizetype row, int column) const;
 
-    // Bytes held, for the curious (the benchmark prints it).
-    qsizetype allocatedBytes() const;
-
 private:
     struct RowRef
     {
