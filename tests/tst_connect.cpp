@@ -43,8 +43,6 @@ private slots:
     void cleanup();
 
     void successfulConnect();
-    void textRoundTrip_data();
-    void textRoundTrip();
     void cancelLeavesNothing();
     void failures_data();
     void failures();
@@ -63,10 +61,6 @@ void tst_Connect::initTestCase()
     m_server = TestServer::fromEnvironment();
     QVERIFY2(m_server.isValid(), qPrintable(m_server.describe()));
     QVERIFY(m_server.recreateDatabase(Database));
-    QSqlDatabase check = m_server.openCheckConnection(QStringLiteral("check"), Database);
-    QVERIFY(check.isOpen());
-    QSqlQuery q(check);
-    QVERIFY(q.exec("CREATE TABLE texts (id INT PRIMARY KEY, body VARCHAR(100)) CHARACTER SET utf8mb4"));
     previousHandler = qInstallMessageHandler(recordTrace);
 }
 
@@ -111,32 +105,6 @@ void tst_Connect::successfulConnect()
     // The dialog of a connect is kept, hidden, as a child of the window.
     auto *dialog = m_session->findChild<ConnectDialog *>(QStringLiteral("Connection Dialog"));
     QVERIFY(dialog && dialog->isHidden());
-}
-
-void tst_Connect::textRoundTrip_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Japanese") << QStringLiteral("接続テスト：日本語の文字列");
-    QTest::newRow("4-byte") << QStringLiteral("絵文字🍣と𠮷野家");
-    QTest::newRow("half-width kana and symbols") << QStringLiteral("ｶﾀｶﾅ ①②③ ～〜");
-}
-
-void tst_Connect::textRoundTrip()
-{
-    QFETCH(QString, text);
-    QVERIFY(m_session.connect(inputFor(m_server, Database)));
-    {
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("MySQL")));
-        QVERIFY(q.exec("DELETE FROM texts"));
-        QVERIFY(q.prepare("INSERT INTO texts VALUES (1, ?)"));
-        q.addBindValue(text);
-        QVERIFY(q.exec());
-    }
-    // Checked byte for byte by a connection of our own.
-    QSqlQuery check(QSqlDatabase::database(QStringLiteral("check")));
-    QVERIFY(check.exec("SELECT HEX(body) FROM texts WHERE id = 1"));
-    QVERIFY(check.next());
-    QCOMPARE(check.value(0).toString(), QString::fromLatin1(text.toUtf8().toHex().toUpper()));
 }
 
 void tst_Connect::cancelLeavesNothing()

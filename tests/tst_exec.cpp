@@ -252,6 +252,7 @@ void tst_Exec::textArrivesByteExact_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("Japanese") << QStringLiteral("日本語のテキスト、全角！");
     QTest::newRow("4-byte") << QStringLiteral("寿司🍣𠮷");
+    QTest::newRow("half-width kana and symbols") << QStringLiteral("ｶﾀｶﾅ ①②③ ～〜");
     QTest::newRow("quotes and backslash") << QStringLiteral("it''s \\\\ ok");
 }
 
