@@ -4,10 +4,13 @@
 //
 //   velquin_bench [--rows N]      (server from VELQUIN_TEST_* variables)
 
+#include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
+#include "QZTextEdit.h"
 #include "ResultModel.h"
 #include "TestSupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -75,7 +78,7 @@ ClientRun runClient(const TestServer &server, const QString &sql)
 bool prepareTable(const TestServer &server, int rows, QString &table)
 {
     table = QStringLiteral("items_%1").arg(rows);
-    QSqlDatabase db = server.openCheckConnection(QStringLiteral("setup"), Database);
+    QSqlDatabase db = server.check(QStringLiteral("setup"), Database);
     QSqlQuery q(db);
     if (q.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)) && q.next()
         && q.value(0).toInt() == rows)
@@ -119,7 +122,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     {
-        QSqlQuery create(server.openCheckConnection(QStringLiteral("setup"), QString()));
+        QSqlQuery create(server.check(QStringLiteral("setup"), QString()));
         create.exec(QStringLiteral("CREATE DATABASE IF NOT EXISTS %1 CHARACTER SET utf8mb4").arg(Database));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("setup"));
@@ -147,21 +150,24 @@ int main(int argc, char *argv[])
     window.resize(1280, 800);
     window.show();
     QTest::qWaitForWindowExposed(&window);
-    if (!connectThroughDialog(window, inputFor(server, Database))
+    if (!connectWindow(window, server.params(Database))
         || !QSqlDatabase::contains(QStringLiteral("MySQL"))) {
         std::printf("could not connect\n");
         return 1;
     }
     auto *grid = window.findChild<QTableView *>(QStringLiteral("m_pDataTable"));
-    setEditorText(window, sql);
+    window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))->currentPage()->setPlainText(sql);
 
     std::vector<double> firstScreen;
     double stallMs = 0, loadMs = 0;
     qint64 growthKiB = 0;
     for (int i = 0; i < 3; ++i) {
         const qint64 before = residentKiB();
+        // rows of the previous round are freed with their model
+        QAbstractItemModel *previous = grid->model();
         firstScreen.push_back(timed([&] {
-            triggerAction(window, "m_pExecAct");
+            window.findChild<QAction *>(QStringLiteral("m_pExecAct"))->trigger();
+            waitUntil([&] { return grid->model() != previous; });
             grid->viewport()->repaint();
         }));
         auto *model = qobject_cast<ResultModel *>(grid->model());
@@ -234,6 +240,6 @@ int main(int argc, char *argv[])
     std::printf("memory growth        %.1f MiB, client peak RSS %.1f MiB, ratio %.3f (target <= 1.3)\n",
                 growthKiB / 1024.0, clientPeak / 1024.0, double(growthKiB) / double(clientPeak));
 
-    triggerAction(window, "m_pDisconnectAct");
+    window.findChild<QAction *>(QStringLiteral("m_pDisconnectAct"))->trigger();
     return atEnd ? 0 : 1;
 }

@@ -1,18 +1,25 @@
+// What F5 does with a text, checked against the server through a second
+// connection: every outcome, the texts it posts, and what the tables hold.
+
+#include "DatabaseConnection.h"
 #include "QZQuorvinWindow.h"
+#include "QueryExecutor.h"
+#include "ResultModel.h"
 #include "TestSupport.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
 
 namespace {
 
 const QString Database = QStringLiteral("vq_exec");
+const QString T = QStringLiteral("トランザクション開始");
+const QString NoQuestion = QStringLiteral("-");
 
 } // namespace
 
@@ -23,283 +30,244 @@ class tst_Exec : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
 
     void outcomes_data();
     void outcomes();
-    void questionBox();
-    void execWithoutConnectionAsksFirst();
-    void gridShowsQueriesOnly();
-    void textArrivesByteExact_data();
-    void textArrivesByteExact();
-    void severalStatementsInOneText();
+    void commitBoxThroughWindow_data();
+    void commitBoxThroughWindow();
+    void withoutConnectionAsksToConnect();
+    void windowStaysResponsiveAndCancels();
 
 private:
-    QStringList ids() const;
-    bool inTransaction() const;
-
+    QString items() const;
     TestServer m_server;
-    WindowSession m_session;
 };
 
 void tst_Exec::initTestCase()
 {
+    qRegisterMetaType<ResultModel *>();
     m_server = TestServer::fromEnvironment();
     QVERIFY2(m_server.isValid(), qPrintable(m_server.describe()));
     QVERIFY(m_server.recreateDatabase(Database));
-    QVERIFY(m_server.openCheckConnection(QStringLiteral("check"), Database).isOpen());
+    QVERIFY(m_server.check(QStringLiteral("check"), Database).isOpen());
 }
 
 void tst_Exec::init()
 {
-    QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
-    QVERIFY(q.exec("DROP TABLE IF EXISTS items, selection"));
-    QVERIFY(q.exec("CREATE TABLE items (id INT PRIMARY KEY, name VARCHAR(40)) "
-                   "ENGINE=InnoDB CHARACTER SET utf8mb4"));
-    QVERIFY(q.exec("INSERT INTO items VALUES (1, 'one'), (2, 'two'), (3, NULL)"));
-
-    m_session.start();
-    QVERIFY(m_session.connect(inputFor(m_server, Database)));
-    QVERIFY(QSqlDatabase::database(QStringLiteral("MySQL")).isOpen());
+    const QSqlDatabase db = QSqlDatabase::database(QStringLiteral("check"));
+    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection"));
+    QVERIFY(exec(db, "CREATE TABLE items (id INT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"));
+    QVERIFY(exec(db, "INSERT INTO items VALUES (1, 'one'), (2, 'two'), (3, NULL)"));
+    QVERIFY(exec(db, "CREATE TABLE audit (v INT) ENGINE=MyISAM"));
+    QVERIFY(exec(db, "INSERT INTO audit VALUES (1)"));
+    QVERIFY(exec(db, "CREATE TABLE deleted_items (id INT) ENGINE=InnoDB"));
+    QVERIFY(exec(db, "INSERT INTO deleted_items VALUES (7)"));
 }
 
-void tst_Exec::cleanup()
+QString tst_Exec::items() const
 {
-    m_session.stop();
-}
-
-QStringList tst_Exec::ids() const
-{
-    QStringList out;
-    QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
-    q.exec("SELECT id FROM items ORDER BY id");
-    while (q.next())
-        out << q.value(0).toString();
-    return out;
-}
-
-bool tst_Exec::inTransaction() const
-{
-    QSqlQuery q(QSqlDatabase::database(QStringLiteral("MySQL")));
-    return q.exec("SELECT @@in_transaction") && q.next() && q.value(0).toInt() != 0;
+    return scalar(QSqlDatabase::database(QStringLiteral("check")),
+                  "SELECT CONCAT_WS('|', (SELECT GROUP_CONCAT(id, ':', IFNULL(name, '-') "
+                  "ORDER BY id) FROM items), (SELECT GROUP_CONCAT(v) FROM audit), "
+                  "(SELECT COUNT(*) FROM deleted_items))")
+        .toString();
 }
 
 void tst_Exec::outcomes_data()
 {
     QTest::addColumn<QString>("sql");
-    QTest::addColumn<QString>("answer"); // "" = no box expected
-    QTest::addColumn<QStringList>("status");
-    QTest::addColumn<QStringList>("rowsAfter");
+    QTest::addColumn<int>("answer");
+    // The affected rows the question shows, or "-": no question at all.
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QString>("after");
 
-    const QString begun = QStringLiteral("トランザクション開始");
-    const QString committed = QStringLiteral("コミットしました。");
-    const QString rolledBack = QStringLiteral("ロールバックしました。");
-    const QStringList original{ "1", "2", "3" };
+    const QString start = QStringLiteral("1:one,2:two,3:-|1|1");
+    const QString committed = QStringLiteral("変更は既にコミットされました。元に戻せません。");
+    using Q = QueryExecutor;
 
-    QTest::newRow("empty text") << "" << "" << QStringList{ "命令文を記述して下さい。" } << original;
-    QTest::newRow("blanks only run nothing") << "  \n\t" << "" << QStringList{} << original;
-    QTest::newRow("capitals are not run") << "DELETE FROM items" << "" << QStringList{} << original;
-    QTest::newRow("query with rows posts nothing") << "select * from items" << "" << QStringList{} << original;
-    QTest::newRow("select kind without result set") << "create table selection (id int)" << ""
-                                                    << QStringList{ "Query OK, affected rows: 0" } << original;
-    QTest::newRow("failed query") << "select * from no_such_table" << ""
-                                  << QStringList{ "データベースに接続して下さい。" } << original;
-    QTest::newRow("insert, Yes by Enter") << "insert into items values (10, 'x')" << "enter"
-                                          << QStringList{ begun, committed } << QStringList{ "1", "2", "3", "10" };
-    QTest::newRow("insert, No") << "insert into items values (10, 'x')" << "no"
-                                << QStringList{ begun, rolledBack } << original;
-    QTest::newRow("insert, Cancel by Escape") << "insert into items values (10, 'x')" << "escape"
-                                              << QStringList{ begun, rolledBack } << original;
-    QTest::newRow("update, Yes") << "update items set id = 20 where id = 2" << "yes"
-                                 << QStringList{ begun, committed } << QStringList{ "1", "3", "20" };
-    QTest::newRow("update, Cancel") << "update items set id = 20 where id = 2" << "cancel"
-                                    << QStringList{ begun, rolledBack } << original;
-    QTest::newRow("delete, Yes") << "delete from items where id = 1" << "yes"
-                                 << QStringList{ begun, committed } << QStringList{ "2", "3" };
-    QTest::newRow("delete, No") << "delete from items where id = 1" << "no"
-                                << QStringList{ begun, rolledBack } << original;
-    QTest::newRow("delete, Cancel reports its rollback") << "delete from items where id = 1" << "cancel"
-                                                         << QStringList{ begun, rolledBack } << original;
-    QTest::newRow("syntax error") << "insert into items valuez (4)" << ""
-                                  << QStringList{ begun, "エラー" } << original;
-    QTest::newRow("duplicate key") << "insert into items values (1, 'again')" << ""
-                                   << QStringList{ begun, "エラー" } << original;
-    QTest::newRow("change that fails half-way is undone")
-        << "insert into items values (5, 'five'), (1, 'duplicate')" << ""
-        << QStringList{ begun, "エラー" } << original;
+    QTest::newRow("query") << "select * from items" << -1 << NoQuestion << QStringList() << start;
+    QTest::newRow("capitals are not run") << "DELETE FROM items" << -1 << NoQuestion
+                                          << QStringList() << start;
+    QTest::newRow("query error") << "select * form items" << -1 << NoQuestion
+                                 << QStringList{ "データベースに接続して下さい。" } << start;
+    QTest::newRow("no result set") << "create table selection (id int)" << -1 << NoQuestion
+                                   << QStringList{ "Query OK, affected rows: 0" } << start;
+    QTest::newRow("insert yes") << "insert into items values (4, 'four')" << int(Q::Yes) << "1"
+                                << QStringList{ T, "コミットしました。" }
+                                << "1:one,2:two,3:-,4:four|1|1";
+    QTest::newRow("insert no") << "insert into items values (4, 'four')" << int(Q::No) << "1"
+                               << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("update cancel") << "update items set name = 'x'" << int(Q::Cancel) << "3"
+                                   << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("delete cancel") << "delete from items where id = 3" << int(Q::Cancel) << "1"
+                                   << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("delete other answer") << "delete from items where id = 1" << int(Q::Other)
+                                         << "1" << QStringList{ T } << "2:two,3:-|1|1";
+    // One F5 is one statement on the wire: the rest of the text makes it a
+    // syntax error instead of a change that never saw the question.
+    QTest::newRow("query then delete") << "select * from items; delete from items where id = 3"
+                                       << -1 << NoQuestion
+                                       << QStringList{ "データベースに接続して下さい。" } << start;
+    QTest::newRow("query then drop") << "select 1; drop table items" << -1 << NoQuestion
+                                     << QStringList{ "データベースに接続して下さい。" } << start;
+    QTest::newRow("update then failing delete")
+        << "update items set name='changed' where id=2; delete from no_such_table" << -1
+        << NoQuestion << QStringList{ T, "エラー" } << start;
+    QTest::newRow("insert then commit") << "insert into items values (70,'seventy'); commit"
+                                        << -1 << NoQuestion << QStringList{ T, "エラー" } << start;
+    QTest::newRow("duplicate key") << "insert into items values (1, 'again')" << -1 << NoQuestion
+                                   << QStringList{ T, "エラー" } << start;
+    // Statements the server commits by themselves get no question.
+    QTest::newRow("alter") << "alter table items add column updated_at datetime" << -1
+                           << NoQuestion << QStringList{ T, committed } << start;
+    QTest::newRow("truncate") << "truncate table deleted_items" << -1 << NoQuestion
+                              << QStringList{ T, committed } << "1:one,2:two,3:-|1|0";
+    QTest::newRow("drop") << "drop table deleted_items" << -1 << NoQuestion
+                          << QStringList{ T, committed } << "";
+    QTest::newRow("non-transactional rollback")
+        << "update audit set v = 99" << int(Q::No) << "1"
+        << QStringList{ T, "一部の変更は元に戻せませんでした。" } << "1:one,2:two,3:-|99|1";
+    QTest::newRow("keyword past a megabyte")
+        << "/*" + QString(1100000, QLatin1Char(' ')) + "*/ insert into items values (5, 'five')"
+        << int(Q::Yes) << "1" << QStringList{ T, "コミットしました。" }
+        << "1:one,2:two,3:-,5:five|1|1";
 }
 
 void tst_Exec::outcomes()
 {
     QFETCH(QString, sql);
-    QFETCH(QString, answer);
-    QFETCH(QStringList, status);
-    QFETCH(QStringList, rowsAfter);
+    QFETCH(int, answer);
+    QFETCH(QString, asked);
+    QFETCH(QStringList, statuses);
+    QFETCH(QString, after);
 
-    setEditorText(m_session.window(), sql);
-    QSignalSpy spy(&m_session.window(), &QZQuorvinWindow::message);
-    ModalAnswerer answerer(QStringLiteral("ConfirmCommitMessageBox"), [answer](QWidget *w) {
-        auto *box = static_cast<QMessageBox *>(w);
-        if (answer == "enter")
-            QTest::keyClick(box, Qt::Key_Return);
-        else if (answer == "escape")
-            QTest::keyClick(box, Qt::Key_Escape);
-        else if (answer == "yes")
-            box->button(QMessageBox::Yes)->click();
-        else if (answer == "no")
-            box->button(QMessageBox::No)->click();
-        else
-            box->button(QMessageBox::Cancel)->click();
-    }, answer.isEmpty() ? 300 : 15000);
-    m_session.trigger("m_pExecAct");
+    DatabaseConnection connection;
+    DbError opened{ -1, {}, {} };
+    connection.open(m_server.params(Database), [&](const DbError &e) { opened = e; });
+    QTRY_VERIFY(opened.code != -1);
+    QVERIFY2(!opened.isSet(), qPrintable(opened.text()));
 
-    QCOMPARE(answerer.answered(), !answer.isEmpty());
-    QCOMPARE(statusTexts(spy), status);
-    QCOMPARE(ids(), rowsAfter);
-    QVERIFY2(!inTransaction(), "a transaction was left open");
-    QCOMPARE(QApplication::overrideCursor(), nullptr);
-}
-
-void tst_Exec::questionBox()
-{
-    setEditorText(m_session.window(), QStringLiteral("delete from items"));
-    QString failure = QStringLiteral("not shown");
-    ModalAnswerer inspect(QStringLiteral("ConfirmCommitMessageBox"), [&](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        failure.clear();
-        if (!box)
-            failure = "not a QMessageBox";
-        else if (box->windowTitle() != QStringLiteral("Database情報"))
-            failure = "caption " + box->windowTitle();
-        else if (box->text() != QStringLiteral("コミットしてよろしいですか？"))
-            failure = "text " + box->text();
-        else if (box->icon() != QMessageBox::Question)
-            failure = "icon";
-        else if (box->standardButtons() != (QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel))
-            failure = "buttons";
-        else if (static_cast<QAbstractButton *>(box->defaultButton()) != box->button(QMessageBox::Yes))
-            failure = "default button";
-        else if (box->escapeButton() != box->button(QMessageBox::Cancel))
-            failure = "escape button";
-        else if (box->parentWidget() != &m_session.window() || !box->isModal())
-            failure = "parent or modality";
-        else if (QApplication::overrideCursor())
-            failure = "wait cursor over the question";
-        box->button(QMessageBox::No)->click();
+    QueryExecutor executor(&connection);
+    QString shown = NoQuestion;
+    executor.setCommitQuestion([&](qint64 rows) {
+        shown = QString::number(rows);
+        return QueryExecutor::Answer(answer);
     });
-    m_session.trigger("m_pExecAct");
-    QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    QCOMPARE(ids(), (QStringList{ "1", "2", "3" }));
-    // The box lived for the call only.
-    QVERIFY(!m_session->findChild<QMessageBox *>());
+    QSignalSpy messages(&executor, &QueryExecutor::message);
+    QSignalSpy results(&executor, &QueryExecutor::resultReady);
+    executor.execute(sql);
+    QTRY_VERIFY_WITH_TIMEOUT(!executor.running() && !connection.isBusy(), 20000);
+
+    QStringList posted;
+    for (const auto &args : messages)
+        posted << args.at(0).toString();
+    QCOMPARE(posted, statuses);
+    QCOMPARE(shown, asked);
+    QCOMPARE(results.size(), sql == QLatin1String("select * from items") ? 1 : 0);
+    for (const auto &args : results)
+        delete args.at(0).value<ResultModel *>();
+    QCOMPARE(items(), after);
+    // Whatever happened, no transaction is left open on the server.
+    QCOMPARE(scalar(QSqlDatabase::database(QStringLiteral("check")),
+                    "SELECT COUNT(*) FROM information_schema.innodb_trx t JOIN "
+                    "information_schema.processlist p ON p.id = t.trx_mysql_thread_id "
+                    "WHERE p.db = 'vq_exec'")
+                 .toInt(),
+             0);
 }
 
-void tst_Exec::execWithoutConnectionAsksFirst()
+void tst_Exec::commitBoxThroughWindow_data()
 {
-    m_session.trigger("m_pDisconnectAct");
-    setEditorText(m_session.window(), QStringLiteral("insert into items values (40, 'later')"));
-
-    QSignalSpy spy(&m_session.window(), &QZQuorvinWindow::message);
-    {
-        ModalAnswerer connect(QStringLiteral("Connection Dialog"), [this](QWidget *d) {
-            fillConnectDialog(d, inputFor(m_server, Database));
-        });
-        m_session.trigger("m_pExecAct");
-        QVERIFY(connect.answered());
-    }
-    QCOMPARE(statusTexts(spy), (QStringList{ "データベースへ接続して下さい。", "接続完了。" }));
-    QCOMPARE(ids(), (QStringList{ "1", "2", "3" }));
-
-    ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
-                      [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    m_session.trigger("m_pExecAct");
-    QVERIFY(yes.answered());
-    QCOMPARE(ids(), (QStringList{ "1", "2", "3", "40" }));
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("Enter answers Yes") << int(Qt::Key_Return) << "コミットしました。"
+                                       << "1:one,2:two,3:-,4:four|1|1";
+    QTest::newRow("Escape answers Cancel") << int(Qt::Key_Escape) << "ロールバックしました。"
+                                           << "1:one,2:two,3:-|1|1";
 }
 
-void tst_Exec::gridShowsQueriesOnly()
+void tst_Exec::commitBoxThroughWindow()
 {
-    auto *grid = m_session.grid();
-    setEditorText(m_session.window(), QStringLiteral("select id, name as 名前 from items order by id"));
-    m_session.trigger("m_pExecAct");
-    QAbstractItemModel *model = grid->model();
-    QCOMPARE(model->columnCount(), 2);
-    QCOMPARE(model->rowCount(), 3);
-    QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("id"));
-    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("名前"));
-    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("two"));
+    QFETCH(int, button);
+    QFETCH(QString, status);
+    QFETCH(QString, after);
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
 
-    // A committed change does not touch the grid.
-    setEditorText(m_session.window(), QStringLiteral("delete from items where id = 2"));
-    ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
-                      [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    m_session.trigger("m_pExecAct");
-    QVERIFY(yes.answered());
-    QCOMPARE(grid->model(), model);
-    QCOMPARE(model->rowCount(), 3);
-    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("two"));
-
-    // A query that matches nothing still shows its columns.
-    setEditorText(m_session.window(), QStringLiteral("select id, name from items where id < 0"));
-    m_session.trigger("m_pExecAct");
-    QCOMPARE(grid->model()->columnCount(), 2);
-    QCOMPARE(grid->model()->rowCount(), 0);
-    QCOMPARE(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("name"));
+    QString informative;
+    ModalAnswerer answer(QStringLiteral("ConfirmCommitMessageBox"), [&](QWidget *box) {
+        auto *question = static_cast<QMessageBox *>(box);
+        informative = question->informativeText();
+        QCOMPARE(question->windowTitle(), QStringLiteral("Database情報"));
+        QCOMPARE(question->text(), QStringLiteral("コミットしてよろしいですか？"));
+        QVERIFY(!QApplication::overrideCursor());
+        QTest::keyClick(box, Qt::Key(button));
+    });
+    session.run(QStringLiteral("insert into items values (4, 'four')"));
+    QVERIFY(answer.answered());
+    QCOMPARE(informative, QStringLiteral("1 行が変更されます。"));
+    QCOMPARE(session.statuses().mid(1), (QStringList{ T, status }));
+    QCOMPARE(items(), after);
+    session.stop();
 }
 
-void tst_Exec::textArrivesByteExact_data()
+void tst_Exec::withoutConnectionAsksToConnect()
 {
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Japanese") << QStringLiteral("日本語のテキスト、全角！");
-    QTest::newRow("4-byte") << QStringLiteral("寿司🍣𠮷");
-    QTest::newRow("half-width kana and symbols") << QStringLiteral("ｶﾀｶﾅ ①②③ ～〜");
-    QTest::newRow("quotes and backslash") << QStringLiteral("it''s \\\\ ok");
+    WindowSession session;
+    session.start();
+    ModalAnswerer dialog(QStringLiteral("Connection Dialog"),
+                         [](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
+    session.run(QStringLiteral("delete from items"));
+    QVERIFY(dialog.answered());
+    QCOMPARE(session.statuses(), QStringList{ "データベースへ接続して下さい。" });
+    QVERIFY(session.connect(m_server.params(Database)));
+    session.run(QString());
+    QCOMPARE(session.statuses().constLast(), QStringLiteral("命令文を記述して下さい。"));
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
+    session.stop();
 }
 
-void tst_Exec::textArrivesByteExact()
+void tst_Exec::windowStaysResponsiveAndCancels()
 {
-    QFETCH(QString, text);
-    setEditorText(m_session.window(), QStringLiteral("insert into items values (50, '%1')").arg(text));
-    ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
-                      [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    m_session.trigger("m_pExecAct");
-    QVERIFY(yes.answered());
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    auto *execAct = session.window().findChild<QAction *>(QStringLiteral("m_pExecAct"));
+    auto *cancelAct = session.window().findChild<QAction *>(QStringLiteral("m_pCancelAct"));
+    QVERIFY(!cancelAct->isEnabled());
 
-    QString expected = text;
-    expected.replace(QStringLiteral("''"), QStringLiteral("'")).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
-    QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
-    QVERIFY(q.exec("SELECT HEX(name) FROM items WHERE id = 50"));
-    QVERIFY(q.next());
-    QCOMPARE(q.value(0).toString(), QString::fromLatin1(expected.toUtf8().toHex().toUpper()));
+    QElapsedTimer clock;
+    qint64 longestGap = 0, last = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = qMax(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    session.type(QStringLiteral("select sleep(30)"));
+    clock.start();
+    tick.start(5);
+    session.trigger("m_pExecAct");
+    // Both are set before Exec() returns: outside code waits on them.
+    QVERIFY(QApplication::overrideCursor());
+    QVERIFY(!execAct->isEnabled());
+    QVERIFY(cancelAct->isEnabled());
+    QTest::qWait(600);
+    QVERIFY2(longestGap < 300, qPrintable(QString::number(longestGap)));
 
-    // ...and reads back the same through the grid.
-    setEditorText(m_session.window(), QStringLiteral("select name from items where id = 50"));
-    m_session.trigger("m_pExecAct");
-    auto *grid = m_session.grid();
-    QCOMPARE(grid->model()->index(0, 0).data().toString(), expected);
-}
+    QElapsedTimer cancelled;
+    cancelled.start();
+    session.trigger("m_pCancelAct");
+    QTRY_VERIFY(session.idle());
+    QVERIFY2(cancelled.elapsed() < 3000, qPrintable(QString::number(cancelled.elapsed())));
+    QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
+    QVERIFY(!cancelAct->isEnabled());
 
-void tst_Exec::severalStatementsInOneText()
-{
-    // Both statements run in the one transaction and are committed together;
-    // the connection stays usable afterwards.
-    setEditorText(m_session.window(), QStringLiteral("insert into items values (60, 'a'); "
-                                            "insert into items values (61, 'b')"));
-    ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
-                      [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
-    m_session.trigger("m_pExecAct");
-    QVERIFY(yes.answered());
-    QCOMPARE(ids(), (QStringList{ "1", "2", "3", "60", "61" }));
-
-    setEditorText(m_session.window(), QStringLiteral("select 1 as a; select 2 as b"));
-    QSignalSpy spy(&m_session.window(), &QZQuorvinWindow::message);
-    m_session.trigger("m_pExecAct");
-    auto *grid = m_session.grid();
-    QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("a"));
-    setEditorText(m_session.window(), QStringLiteral("select 3 as c"));
-    m_session.trigger("m_pExecAct");
-    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("3"));
-    QCOMPARE(statusTexts(spy), QStringList());
+    session.run(QStringLiteral("select 42"));
+    QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+    session.stop();
 }
 
 QTEST_MAIN(tst_Exec)

@@ -4,9 +4,12 @@
 //
 //   velquin_screenshot OUTPUT.png PORT "SQL"    (run in the working directory)
 
+#include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
+#include "QZTextEdit.h"
 #include "TestSupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,13 +43,14 @@ int main(int argc, char *argv[])
         dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(port);
         dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
     });
-    triggerAction(window, "m_pConnectAct");
+    window.findChild<QAction *>(QStringLiteral("m_pConnectAct"))->trigger();
+    waitUntil([&] { return window.windowTitle() != QStringLiteral("Velquin"); }, 15000);
     if (!ok.answered() || window.windowTitle() == QStringLiteral("Velquin")) {
         std::fprintf(stderr, "could not connect\n");
         return 1;
     }
-    setEditorText(window, sql);
-    triggerAction(window, "m_pExecAct");
+    window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))->currentPage()->setPlainText(sql);
+    window.findChild<QAction *>(QStringLiteral("m_pExecAct"))->trigger();
     QTest::qWait(1500);
 
     const QPixmap shot = window.screen()->grabWindow(0).copy(window.frameGeometry());

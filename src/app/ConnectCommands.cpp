@@ -1,34 +1,29 @@
-// Connect and Disconnect: the life of the one connection, named "MySQL".
-// No QSqlDatabase is kept anywhere: each step looks the connection up again,
-// and every copy is gone before the name is removed.
+// Connect and Disconnect: the window's side of the one connection. The
+// connection object opens and closes it off this thread; the window shows
+// the dialog, the caption and the status texts.
 
 #include "QZQuorvinWindow.h"
 
 #include "ConnectDialog.h"
+#include "DatabaseConnection.h"
 
 #include <QComboBox>
 #include <QDebug>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSpinBox>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 
 namespace {
 
-const QString ConnectionName = QStringLiteral("MySQL");
 const QString ProductName = QStringLiteral("Velquin");
-
-// Without it, a host that accepts the connection and never answers holds
-// the window for ever. The same bound covers the handshake.
-const QString ConnectOptions = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
 
 } // namespace
 
 void QZQuorvinWindow::Connect()
 {
-    // Existence alone decides: opening a half-registered connection here only
-    // to close it again would cost a network round (or a timeout) for nothing.
-    if (QSqlDatabase::contains(ConnectionName))
+    if (m_pConnection->state() != DatabaseConnection::Closed
+        || QSqlDatabase::contains(DatabaseConnection::connectionName()))
         Disconnect();
 
     // Each Connect starts from a fresh dialog. The previous one is of no
@@ -39,46 +34,36 @@ void QZQuorvinWindow::Connect()
     if (m_pConnectDialog->exec() != QDialog::Accepted)
         return;
 
-    const QString driver = m_pConnectDialog->comboDriver->currentText();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(driver, ConnectionName);
-        qDebug().noquote() << driver;
-        if (!db.isValid()) {
-            // Qt registers even a connection it has no driver for; take it back
-            // so that the state is plainly "not connected".
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(ConnectionName);
+    ConnectionParams params;
+    params.driver = m_pConnectDialog->comboDriver->currentText();
+    params.database = m_pConnectDialog->editDatabase->text();
+    params.user = m_pConnectDialog->editUsername->text();
+    params.password = m_pConnectDialog->editPassword->text();
+    params.host = m_pConnectDialog->editHostname->text();
+    params.port = m_pConnectDialog->portSpinBox->value();
+
+    QPointer<ConnectDialog> dialog = m_pConnectDialog;
+    m_pConnection->open(params, [this, dialog, params](const DbError &error) {
+        updateRunActions();
+        if (error.isSet()) {
+            if (error.message == QLatin1String("cancelled"))
+                emit message(QStringLiteral("キャンセルしました。"));
             connectionFailed();
             return;
         }
+        connectionOpened(params.database, params.user);
+        if (dialog)
+            dialog->WriteSettings();
+    });
+    updateRunActions();
+}
 
-        db.setHostName(m_pConnectDialog->editHostname->text());
-        qDebug().noquote() << m_pConnectDialog->editHostname->text();
-        db.setDatabaseName(m_pConnectDialog->editDatabase->text());
-        qDebug().noquote() << m_pConnectDialog->editDatabase->text();
-        db.setPort(m_pConnectDialog->portSpinBox->value());
-        db.setConnectOptions(ConnectOptions);
-        if (!db.open(m_pConnectDialog->editUsername->text(),
-                     m_pConnectDialog->editPassword->text())) {
-            connectionFailed();
-            return;
-        }
-    }
-
-    setWindowTitle(ProductName + QLatin1Char('(') + m_pConnectDialog->editDatabase->text()
-                   + QLatin1Char('@') + m_pConnectDialog->editUsername->text()
+void QZQuorvinWindow::connectionOpened(const QString &database, const QString &user)
+{
+    setWindowTitle(ProductName + QLatin1Char('(') + database + QLatin1Char('@') + user
                    + QStringLiteral("...に接続)"));
     qDebug().noquote() << ProductName;
-
-    {
-        // The driver speaks UTF-8; make sure the server answers in kind, with
-        // 4-byte characters included. The outcome is not examined.
-        QSqlQuery charset(QSqlDatabase::database(ConnectionName, true));
-        charset.exec(QStringLiteral("SET NAMES utf8mb4"));
-    }
-
     emit message(QStringLiteral("接続完了。"));
-    m_pConnectDialog->WriteSettings();
 }
 
 void QZQuorvinWindow::connectionFailed()
@@ -89,16 +74,10 @@ void QZQuorvinWindow::connectionFailed()
 
 void QZQuorvinWindow::Disconnect()
 {
-    if (!QSqlDatabase::contains(ConnectionName))
+    if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
+        && !QSqlDatabase::contains(DatabaseConnection::connectionName()))
         return;
-
-    finishPendingResult();
-    {
-        // Not opened on the way: closing a connection that failed to open must
-        // not wait for another attempt.
-        QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(ConnectionName);
+    m_pConnection->close();
     setWindowTitle(ProductName);
+    updateRunActions();
 }

@@ -1,6 +1,8 @@
 #include "QZQuorvinWindow.h"
 
+#include "DatabaseConnection.h"
 #include "QZEditTabWidget.h"
+#include "QueryExecutor.h"
 #include "QZTextEdit.h"
 #include "ResultModel.h"
 #include "StatementClassifier.h"
@@ -11,6 +13,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -25,7 +28,13 @@ QZQuorvinWindow::QZQuorvinWindow(QWidget *parent, const char *name, Qt::WindowFl
         setObjectName(QString::fromUtf8(name));
 }
 
-QZQuorvinWindow::~QZQuorvinWindow() = default;
+QZQuorvinWindow::~QZQuorvinWindow()
+{
+    // Leaving is quick: whatever still runs or streams is cut off, before
+    // the widgets its outcomes would reach are gone.
+    delete m_pExecutor;
+    delete m_pConnection;
+}
 
 QAction *QZQuorvinWindow::createAction(QAction *&member, const char *objectName,
                                        const QString &text, const QKeySequence &shortcut)
@@ -85,6 +94,15 @@ bool QZQuorvinWindow::InitWindow()
                                         QStringLiteral("エディタをクリアします"), {}));
     m_pToolBar2->addAction(createAction(m_pExecAct, "m_pExecAct", QStringLiteral("SQLの実行"),
                                         QKeySequence(Qt::Key_F5)));
+    m_pToolBar2->addAction(createAction(m_pCancelAct, "m_pCancelAct",
+                                        QStringLiteral("実行中のSQLをキャンセルします"),
+                                        QKeySequence(Qt::Key_Escape)));
+    m_pCancelAct->setEnabled(false);
+    auto *sqlMenu = new QMenu(QStringLiteral("SQL"), this);
+    sqlMenu->setObjectName(QStringLiteral("SQL Popup Menu"));
+    m_pMenuBar->addMenu(sqlMenu);
+    sqlMenu->addAction(m_pExecAct);
+    sqlMenu->addAction(m_pCancelAct);
 
     m_pSplitter = new QSplitter(Qt::Vertical, this);
     m_pSplitter->setObjectName(QStringLiteral("m_pSplitter"));
@@ -119,6 +137,50 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pCloseTabAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::CloseTab);
     connect(m_pClearAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Clear);
     connect(m_pExecAct, &QAction::triggered, this, &QZQuorvinWindow::Exec);
+    connect(m_pCancelAct, &QAction::triggered, this, &QZQuorvinWindow::Cancel);
+
+    m_pConnection = new DatabaseConnection(this);
+    m_pExecutor = new QueryExecutor(m_pConnection, this);
+    m_pExecutor->setCommitQuestion([this](qint64 affectedRows) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
+                        QStringLiteral("コミットしてよろしいですか？"),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("ConfirmCommitMessageBox"));
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        box.setInformativeText(QStringLiteral("%L1 行が変更されます。").arg(affectedRows));
+        box.setModal(true);
+        QApplication::restoreOverrideCursor();
+        const int answer = box.exec();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        switch (answer) {
+        case QMessageBox::Yes:
+            return QueryExecutor::Yes;
+        case QMessageBox::No:
+            return QueryExecutor::No;
+        case QMessageBox::Cancel:
+            return QueryExecutor::Cancel;
+        default:
+            return QueryExecutor::Other;
+        }
+    });
+    connect(m_pExecutor, &QueryExecutor::message, this, &QZQuorvinWindow::message);
+    connect(m_pExecutor, &QueryExecutor::resultReady, this, &QZQuorvinWindow::showResult);
+    connect(m_pExecutor, &QueryExecutor::runningChanged, this, [this](bool running) {
+        // Set before Exec() returns and cleared when the work is done: code
+        // outside the program waits on exactly these two.
+        if (running)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+        updateRunActions();
+    });
+    connect(m_pConnection, &DatabaseConnection::busyChanged, this,
+            &QZQuorvinWindow::updateRunActions);
+    connect(m_pConnection, &DatabaseConnection::dropped, this, [this] {
+        emit message(QStringLiteral("応答がないため接続を切断しました。"));
+        setWindowTitle(QStringLiteral("Velquin"));
+    });
 
     m_pTabWidget->NewTab();
 
@@ -173,17 +235,9 @@ void QZQuorvinWindow::Clear()
     m_pTabWidget->Clear();
 }
 
-ResultModel *QZQuorvinWindow::resultModel() const
+void QZQuorvinWindow::updateRunActions()
 {
-    return m_pDataTable ? qobject_cast<ResultModel *>(m_pDataTable->model()) : nullptr;
-}
-
-void QZQuorvinWindow::finishPendingResult()
-{
-    ResultModel *model = resultModel();
-    if (!model || !model->isLoading())
-        return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    model->finishLoading();
-    QApplication::restoreOverrideCursor();
+    m_pExecAct->setEnabled(!m_pExecutor->running());
+    m_pCancelAct->setEnabled(m_pExecutor->running() || m_pConnection->isBusy()
+                             || m_pConnection->state() == DatabaseConnection::Opening);
 }

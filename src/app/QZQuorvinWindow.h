@@ -9,6 +9,8 @@ class QSplitter;
 class QTableView;
 class QToolBar;
 class ConnectDialog;
+class DatabaseConnection;
+class QueryExecutor;
 class QZEditTabWidget;
 class ResultModel;
 
@@ -43,20 +45,16 @@ protected slots:
     void Connect();
     void Disconnect();
     void Exec();
+    void Cancel();
 
 private:
     QAction *createAction(QAction *&member, const char *objectName, const QString &text,
                           const QKeySequence &shortcut);
     void loadToolBarIcons();
-    // The model behind the grid when it shows a query result, else null.
-    ResultModel *resultModel() const;
-    // Reads whatever the last query still has pending on the connection, so
-    // that the connection is free for the next command.
-    void finishPendingResult();
     void showResult(ResultModel *model);
-    void runQuery(const QString &sql);
-    void runDataChange(const QString &sql);
     void connectionFailed();
+    void connectionOpened(const QString &database, const QString &user);
+    void updateRunActions();
 
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
@@ -77,5 +75,8 @@ private:
     QAction *m_pCloseTabAct = nullptr;
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
+    QAction *m_pCancelAct = nullptr;
     ConnectDialog *m_pConnectDialog = nullptr;
+    DatabaseConnection *m_pConnection = nullptr;
+    QueryExecutor *m_pExecutor = nullptr;
 };

@@ -11,24 +11,23 @@ typedef struct st_mysql_res MYSQL_RES;
 class MysqlRowSource : public RowSource
 {
 public:
-    // The client handle behind a QMYSQL/QMARIADB connection, or null.
-    static MYSQL *nativeHandle(const QSqlDatabase &db);
-    static StatementOutcome run(MYSQL *mysql, const QString &sql);
-
+    // Takes over a result from mysql_use_result().
+    MysqlRowSource(MYSQL *mysql, MYSQL_RES *result);
     ~MysqlRowSource() override;
 
     QList<ColumnInfo> columns() const override { return m_columns; }
     int fetch(RowStore &store, int maxRows) override;
     bool atEnd() const override { return !m_result; }
-    bool failed() const override { return m_failed; }
+    DbError error() const override { return m_error; }
 
-private:
-    MysqlRowSource(MYSQL *mysql, MYSQL_RES *result);
+    // Lets go of the result. Whatever the server still sends is read and
+    // dropped, so the connection can run the next statement.
     void close();
 
+private:
     MYSQL *m_mysql;
     MYSQL_RES *m_result;
     int m_columnCount;
-    bool m_failed = false;
+    DbError m_error;
     QList<ColumnInfo> m_columns;
 };

@@ -29,23 +29,6 @@ bool isNumeric(QMetaType type)
 
 } // namespace
 
-StatementOutcome QueryRowSource::run(const QSqlDatabase &db, const QString &sql)
-{
-    StatementOutcome outcome;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    const bool ran = query.exec(sql);
-    if (ran && query.isSelect()) {
-        outcome.kind = StatementOutcome::Rows;
-        outcome.rows.reset(new QueryRowSource(std::move(query)));
-    } else if (ran && query.isActive()) {
-        outcome.kind = StatementOutcome::NoResultSet;
-        outcome.affectedRows = query.numRowsAffected();
-    }
-    return outcome;
-}
-
 QueryRowSource::QueryRowSource(QSqlQuery &&query)
     : m_query(std::move(query))
 {
@@ -71,7 +54,9 @@ int QueryRowSource::fetch(RowStore &store, int maxRows)
     int appended = 0;
     while (!m_atEnd && appended < maxRows) {
         if (!m_query.next()) {
-            m_failed = m_query.lastError().isValid();
+            const QSqlError error = m_query.lastError();
+            if (error.isValid())
+                m_error = DbError{ error.nativeErrorCode().toInt(), QString(), error.databaseText() };
             m_atEnd = true;
             m_query = QSqlQuery(); // lets go of the connection
             break;

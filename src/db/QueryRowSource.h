@@ -9,18 +9,16 @@
 class QueryRowSource : public RowSource
 {
 public:
-    static StatementOutcome run(const QSqlDatabase &db, const QString &sql);
+    explicit QueryRowSource(QSqlQuery &&query);
 
     QList<ColumnInfo> columns() const override { return m_columns; }
     int fetch(RowStore &store, int maxRows) override;
     bool atEnd() const override { return m_atEnd; }
-    bool failed() const override { return m_failed; }
+    DbError error() const override { return m_error; }
 
 private:
-    explicit QueryRowSource(QSqlQuery &&query);
-
     QSqlQuery m_query;
     QList<ColumnInfo> m_columns;
     bool m_atEnd = false;
-    bool m_failed = false;
+    DbError m_error;
 };

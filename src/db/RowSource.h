@@ -1,11 +1,10 @@
 #pragma once
 
+#include "DbError.h"
+
 #include <QList>
 #include <QString>
 
-#include <memory>
-
-class QSqlDatabase;
 class RowStore;
 
 struct ColumnInfo
@@ -27,20 +26,6 @@ public:
     // Appends at most maxRows rows; returns how many it appended.
     virtual int fetch(RowStore &store, int maxRows) = 0;
     virtual bool atEnd() const = 0;
-    // True when reading stopped on an error (the connection died, say).
-    virtual bool failed() const = 0;
+    // Set when reading stopped on an error (the connection died, say).
+    virtual DbError error() const = 0;
 };
-
-// What running one statement gave.
-struct StatementOutcome
-{
-    enum Kind { Rows, NoResultSet, Failed };
-    Kind kind = Failed;
-    qint64 affectedRows = -1;
-    std::unique_ptr<RowSource> rows;
-};
-
-// Runs a statement on an open connection. MySQL and MariaDB connections
-// stream rows straight from the client library; any other driver goes
-// through QSqlQuery.
-StatementOutcome runStatement(const QSqlDatabase &db, const QString &sql);

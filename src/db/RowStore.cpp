@@ -47,9 +47,13 @@ RowStore::~RowStore() = default;
 char *RowStore::reserve(size_t bytes, RowRef &ref)
 {
     if (m_chunks.empty() || m_chunkSizes.back() - m_used < bytes) {
-        const size_t size = qMax(bytes, ChunkBytes);
+        // Chunks grow from small to large: a store that holds a handful of
+        // rows (a batch of a slow stream) does not cost megabytes.
+        const size_t grown = (size_t(16) << 10) << qMin<size_t>(m_chunks.size(), 8);
+        const size_t size = qMax(bytes, qMin(grown, ChunkBytes));
         m_chunks.emplace_back(new char[size]);
         m_chunkSizes.push_back(size);
+        m_bytes += size;
         m_used = 0;
     }
     ref.chunk = quint32(m_chunks.size() - 1);
@@ -91,4 +95,26 @@ RowStore::Cell RowStore::cell(qsizetype row, int column) const
             return header ? Cell{ at, qsizetype(size), false } : Cell{};
         at += size;
     }
+}
+
+void RowStore::append(RowStore &&batch)
+{
+    const auto base = quint32(m_chunks.size());
+    m_rows.reserve(m_rows.size() + batch.m_rows.size());
+    for (RowRef ref : batch.m_rows) {
+        ref.chunk += base;
+        m_rows.push_back(ref);
+    }
+    for (auto &chunk : batch.m_chunks)
+        m_chunks.push_back(std::move(chunk));
+    m_chunkSizes.insert(m_chunkSizes.end(), batch.m_chunkSizes.begin(), batch.m_chunkSizes.end());
+    // The batch's last chunk may have room left; ours is full enough not to
+    // matter, so further rows go after the batch's.
+    m_used = batch.m_used;
+    m_bytes += batch.m_bytes;
+    batch.m_bytes = 0;
+    batch.m_chunks.clear();
+    batch.m_chunkSizes.clear();
+    batch.m_rows.clear();
+    batch.m_used = 0;
 }

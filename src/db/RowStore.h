@@ -27,7 +27,12 @@ public:
     // cells[i] null means SQL NULL.
     void appendRow(const char *const *cells, const unsigned long *sizes, int columns);
 
+    // Takes over every row of another store, without copying cells.
+    void append(RowStore &&batch);
+
     qsizetype rowCount() const { return qsizetype(m_rows.size()); }
+    // Memory the rows take, index included.
+    size_t bytesUsed() const { return m_bytes + m_rows.capacity() * sizeof(RowRef); }
     Cell cell(qsizetype row, int column) const;
 
 private:
@@ -41,5 +46,6 @@ private:
     std::vector<std::unique_ptr<char[]>> m_chunks;
     std::vector<size_t> m_chunkSizes;
     size_t m_used = 0;
+    size_t m_bytes = 0;
     std::vector<RowRef> m_rows;
 };

@@ -1,5 +1,7 @@
 #include "ResultModel.h"
 
+#include "DatabaseConnection.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QElapsedTimer>
@@ -8,10 +10,6 @@
 #include <limits>
 
 namespace {
-
-// One slice of background reading; well under a frame's worth of stall.
-constexpr qint64 SliceMillis = 15;
-constexpr int RowsPerStep = 512;
 
 QString hexText(const char *data, qsizetype size, qsizetype limit)
 {
@@ -25,15 +23,30 @@ QString hexText(const char *data, qsizetype size, qsizetype limit)
 
 } // namespace
 
-ResultModel::ResultModel(std::unique_ptr<RowSource> source, QObject *parent)
+ResultModel::ResultModel(const QList<ColumnInfo> &columns, std::shared_ptr<RowStore> firstRows,
+                         QObject *parent)
     : QAbstractTableModel(parent)
-    , m_source(std::move(source))
-    , m_columns(m_source ? m_source->columns() : QList<ColumnInfo>())
+    , m_columns(columns)
 {
-    m_slices.setInterval(0);
-    connect(&m_slices, &QTimer::timeout, this, &ResultModel::loadSlice);
-    if (m_source && m_source->atEnd())
-        endOfSource();
+    if (firstRows)
+        m_rows.append(std::move(*firstRows));
+    m_shownRows = int(qMin<qsizetype>(m_rows.rowCount(), std::numeric_limits<int>::max()));
+    m_end.rows = m_rows.rowCount();
+}
+
+void ResultModel::follow(DatabaseConnection *connection, quint64 streamId)
+{
+    m_loading = true;
+    connect(connection, &DatabaseConnection::rowsArrived, this,
+            [this, streamId](quint64 id, const std::shared_ptr<RowStore> &batch) {
+                if (id == streamId && m_loading)
+                    appendRows(std::move(*batch));
+            });
+    connect(connection, &DatabaseConnection::streamEnded, this,
+            [this, streamId](quint64 id, const StreamEnd &end) {
+                if (id == streamId)
+                    endStream(end);
+            });
 }
 
 ResultModel::~ResultModel() = default;
@@ -115,9 +128,10 @@ bool ResultModel::isNull(int row, int column) const
     return m_rows.cell(row, column).isNull;
 }
 
-void ResultModel::readRows(int maxRows)
+void ResultModel::appendRows(RowStore &&batch)
 {
-    m_source->fetch(m_rows, maxRows);
+    m_rows.append(std::move(batch));
+    publishRows();
 }
 
 void ResultModel::publishRows()
@@ -130,47 +144,14 @@ void ResultModel::publishRows()
     endInsertRows();
 }
 
-void ResultModel::endOfSource()
+void ResultModel::endStream(const StreamEnd &end)
 {
-    m_slices.stop();
-    m_failed = m_source->failed();
-    m_source.reset();
-    if (m_failed)
+    if (!m_loading)
+        return;
+    m_loading = false;
+    m_end = end;
+    m_end.rows = m_rows.rowCount();
+    if (end.kind == StreamEnd::Failed)
         emit loadingFailed();
     emit loadingFinished();
-}
-
-void ResultModel::loadFirstRows(int rows)
-{
-    if (!m_source)
-        return;
-    readRows(rows);
-    publishRows();
-    if (m_source->atEnd())
-        endOfSource();
-    else
-        m_slices.start();
-}
-
-void ResultModel::loadSlice()
-{
-    if (!m_source)
-        return;
-    QElapsedTimer clock;
-    clock.start();
-    while (!m_source->atEnd() && clock.elapsed() < SliceMillis)
-        readRows(RowsPerStep);
-    publishRows();
-    if (m_source->atEnd())
-        endOfSource();
-}
-
-void ResultModel::finishLoading()
-{
-    if (!m_source)
-        return;
-    while (!m_source->atEnd())
-        readRows(64 * RowsPerStep);
-    publishRows();
-    endOfSource();
 }

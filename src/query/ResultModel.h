@@ -2,16 +2,17 @@
 
 #include "RowSource.h"
 #include "RowStore.h"
+#include "StatementResult.h"
 
 #include <QAbstractTableModel>
-#include <QTimer>
 
 #include <memory>
 
-// The grid's model for one query result. It owns the statement's row source
-// and reads it in slices from the event loop, so the first screen shows at
-// once and the window stays responsive while the rest arrives. Rows it has
-// read stay readable after the connection is gone.
+class DatabaseConnection;
+
+// The grid's model for one query result. Rows arrive in batches from the
+// database thread while the window stays responsive; rows it holds stay
+// readable after the connection is gone.
 class ResultModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -21,7 +22,8 @@ public:
     // values that no cell could show anyway.
     static constexpr qsizetype MaxShownBytes = 4096;
 
-    explicit ResultModel(std::unique_ptr<RowSource> source, QObject *parent = nullptr);
+    ResultModel(const QList<ColumnInfo> &columns, std::shared_ptr<RowStore> firstRows,
+                QObject *parent = nullptr);
     ~ResultModel() override;
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -30,14 +32,13 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Reads at least this many rows now (fewer if the result is shorter),
-    // then goes on in the background.
-    void loadFirstRows(int rows);
-    // Reads everything that is left, now. Afterwards the model no longer
-    // touches the connection.
-    void finishLoading();
-    bool isLoading() const { return m_source != nullptr; }
-    bool loadFailed() const { return m_failed; }
+    // Takes the rest of the rows from the connection's stream of this id.
+    void follow(DatabaseConnection *connection, quint64 streamId);
+    void appendRows(RowStore &&batch);
+    void endStream(const StreamEnd &end);
+    bool isLoading() const { return m_loading; }
+    bool loadFailed() const { return m_end.kind == StreamEnd::Failed; }
+    const StreamEnd &streamEnd() const { return m_end; }
 
     // The whole value of a cell as the server sent it (hex for binary), and
     // whether it is SQL NULL.
@@ -49,16 +50,12 @@ signals:
     void loadingFailed();
 
 private:
-    void loadSlice();
-    void readRows(int maxRows);
     void publishRows();
-    void endOfSource();
     QString displayText(const RowStore::Cell &cell, int column) const;
 
-    std::unique_ptr<RowSource> m_source;
     QList<ColumnInfo> m_columns;
     RowStore m_rows;
     int m_shownRows = 0;
-    bool m_failed = false;
-    QTimer m_slices;
+    bool m_loading = false;
+    StreamEnd m_end;
 };

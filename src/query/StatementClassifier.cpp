@@ -1,8 +1,11 @@
 #include "StatementClassifier.h"
 
+#include <limits>
+
 namespace {
 
-constexpr qsizetype Absent = 999999;
+// Past the end of any text: an absent keyword never comes first.
+constexpr qsizetype Absent = std::numeric_limits<qsizetype>::max();
 
 qsizetype lastPosition(const QString &sql, QLatin1String keyword)
 {

@@ -1,23 +1,25 @@
 #include "TestSupport.h"
 
+#include "DatabaseConnection.h"
 #include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
 #include "QZTextEdit.h"
+#include "ResultModel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
-#include <QAbstractButton>
 #include <QPushButton>
-#include <QTableView>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -28,7 +30,6 @@ TestServer TestServer::fromEnvironment()
     server.port = qEnvironmentVariableIntValue("VELQUIN_TEST_PORT");
     server.user = qEnvironmentVariable("VELQUIN_TEST_USER");
     server.password = qEnvironmentVariable("VELQUIN_TEST_PASSWORD");
-    server.socket = qEnvironmentVariable("VELQUIN_TEST_SOCKET");
     if (server.port == 0)
         server.port = -1;
     return server;
@@ -40,10 +41,23 @@ QString TestServer::describe() const
                      : QStringLiteral("no test server: run the suite through scripts/test");
 }
 
-QSqlDatabase TestServer::openCheckConnection(const QString &name, const QString &database) const
+ConnectionParams TestServer::params(const QString &database) const
 {
-    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
-                                                   : QSqlDatabase::addDatabase(QStringLiteral("QMARIADB"), name);
+    ConnectionParams p;
+    p.driver = QStringLiteral("QMYSQL");
+    p.database = database;
+    p.user = user;
+    p.password = password;
+    p.host = host;
+    p.port = port;
+    return p;
+}
+
+QSqlDatabase TestServer::check(const QString &name, const QString &database) const
+{
+    QSqlDatabase db = QSqlDatabase::contains(name)
+        ? QSqlDatabase::database(name, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QMARIADB"), name);
     db.setHostName(host);
     db.setPort(port);
     db.setUserName(user);
@@ -56,115 +70,34 @@ QSqlDatabase TestServer::openCheckConnection(const QString &name, const QString 
 
 bool TestServer::recreateDatabase(const QString &database) const
 {
-    bool ok = false;
+    bool ok;
     {
-        QSqlDatabase db = openCheckConnection(QStringLiteral("vq_admin"), QString());
-        QSqlQuery q(db);
-        ok = q.exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(database))
-            && q.exec(QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4").arg(database));
-        if (!ok)
-            qWarning().noquote() << q.lastError().text();
+        QSqlDatabase db = check(QStringLiteral("vq_admin"), QString());
+        ok = exec(db, QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(database))
+            && exec(db, QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4").arg(database));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("vq_admin"));
     return ok;
 }
 
-struct ModalAnswerer::State
+bool exec(const QSqlDatabase &db, const QString &sql)
 {
-    QTimer timer;
-    bool answered = false;
-};
-
-ModalAnswerer::ModalAnswerer(const QString &objectName, Action action, int timeoutMs, int pollMs)
-    : d(new State)
-{
-    auto *state = d;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    d->timer.setInterval(pollMs);
-    QObject::connect(&d->timer, &QTimer::timeout, [state, objectName, action, started, timeoutMs] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->objectName() == objectName && modal->isVisible()) {
-            state->timer.stop();
-            state->answered = true;
-            action(modal);
-        } else if (started->elapsed() > timeoutMs) {
-            state->timer.stop();
-            // Close whatever is open so the test fails instead of hanging.
-            if (modal)
-                modal->close();
-        }
-    });
-    d->timer.start();
+    QSqlQuery q(db);
+    if (q.exec(sql))
+        return true;
+    qWarning().noquote() << sql.left(200) << q.lastError().text();
+    return false;
 }
 
-ModalAnswerer::~ModalAnswerer()
+QVariant scalar(const QSqlDatabase &db, const QString &sql)
 {
-    delete d;
-}
-
-bool ModalAnswerer::answered() const
-{
-    return d->answered;
-}
-
-ConnectionInput inputFor(const TestServer &server, const QString &database)
-{
-    ConnectionInput input;
-    input.database = database;
-    input.user = server.user;
-    input.password = server.password;
-    input.host = server.host;
-    input.port = server.port;
-    return input;
-}
-
-void fillConnectDialog(QWidget *dialog, const ConnectionInput &input)
-{
-    auto *driver = dialog->findChild<QComboBox *>(QStringLiteral("comboDriver"));
-    int at = driver->findText(input.driver);
-    if (at < 0) {
-        // A name Qt lists but cannot load behaves like this one.
-        driver->addItem(input.driver);
-        at = driver->count() - 1;
+    QSqlQuery q(db);
+    if (!q.exec(sql) || !q.next()) {
+        qWarning().noquote() << sql.left(200) << q.lastError().text();
+        return {};
     }
-    driver->setCurrentIndex(at);
-    dialog->findChild<QLineEdit *>(QStringLiteral("editDatabase"))->setText(input.database);
-    dialog->findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(input.user);
-    dialog->findChild<QLineEdit *>(QStringLiteral("editPassword"))->setText(input.password);
-    dialog->findChild<QLineEdit *>(QStringLiteral("editHostname"))->setText(input.host);
-    dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(input.port);
-    dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
-}
-
-bool connectThroughDialog(QZQuorvinWindow &window, const ConnectionInput &input)
-{
-    ModalAnswerer answer(QStringLiteral("Connection Dialog"),
-                         [input](QWidget *dialog) { fillConnectDialog(dialog, input); });
-    triggerAction(window, "m_pConnectAct");
-    return answer.answered();
-}
-
-void triggerAction(QZQuorvinWindow &window, const char *objectName)
-{
-    QAction *action = window.findChild<QAction *>(QString::fromLatin1(objectName));
-    QVERIFY2(action, objectName);
-    action->trigger();
-}
-
-void setEditorText(QZQuorvinWindow &window, const QString &text)
-{
-    auto *tabs = window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"));
-    tabs->currentPage()->setPlainText(text);
-}
-
-QStringList statusTexts(const QList<QList<QVariant>> &spy)
-{
-    QStringList out;
-    for (const QList<QVariant> &args : spy)
-        out << args.at(0).toString();
-    return out;
+    return q.value(0);
 }
 
 qint64 residentKiB()
@@ -178,9 +111,109 @@ qint64 residentKiB()
     return -1;
 }
 
-void failOnConnectionInUse()
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
-    QTest::failOnWarning(QRegularExpression(QStringLiteral("still in use")));
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+bool connectWindow(QZQuorvinWindow &window, const ConnectionParams &p)
+{
+    ModalAnswerer answer(QStringLiteral("Connection Dialog"), [p](QWidget *dialog) {
+        auto *driver = dialog->findChild<QComboBox *>(QStringLiteral("comboDriver"));
+        if (driver->findText(p.driver) < 0)
+            driver->addItem(p.driver);
+        driver->setCurrentIndex(driver->findText(p.driver));
+        dialog->findChild<QLineEdit *>(QStringLiteral("editDatabase"))->setText(p.database);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(p.user);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editPassword"))->setText(p.password);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editHostname"))->setText(p.host);
+        dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(p.port);
+        dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
+    });
+    QString last;
+    QObject::connect(&window, &QZQuorvinWindow::message, &window,
+                     [&last](const QString &text) { last = text; });
+    window.findChild<QAction *>(QStringLiteral("m_pConnectAct"))->trigger();
+    if (!answer.answered())
+        return false;
+    waitUntil([&] { return !last.isEmpty(); }, 20000);
+    QObject::disconnect(&window, &QZQuorvinWindow::message, &window, nullptr);
+    return last == QStringLiteral("接続完了。");
+}
+
+bool openAndWait(DatabaseConnection &connection, const ConnectionParams &params)
+{
+    bool done = false;
+    DbError error;
+    connection.open(params, [&](const DbError &e) {
+        error = e;
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 20000) || error.isSet()) {
+        qWarning().noquote() << "open:" << error.text();
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<ResultModel> queryAll(DatabaseConnection &connection, const QString &sql)
+{
+    std::unique_ptr<ResultModel> model;
+    bool done = false;
+    connection.run(sql, false, [&](const StatementResult &result) {
+        done = true;
+        if (result.kind != StatementResult::Rows) {
+            qWarning().noquote() << sql.left(200) << result.error.text();
+            return;
+        }
+        model = std::make_unique<ResultModel>(result.columns, result.firstRows);
+        model->follow(&connection, result.streamId);
+    });
+    if (!QTest::qWaitFor([&] { return done && (!model || !model->isLoading()); }, 60000))
+        return nullptr;
+    return model;
+}
+
+struct ModalAnswerer::State
+{
+    QTimer timer;
+    QElapsedTimer started;
+    bool answered = false;
+};
+
+ModalAnswerer::ModalAnswerer(const QString &objectName, Action action, int timeoutMs)
+    : d(new State)
+{
+    State *state = d.get();
+    state->started.start();
+    state->timer.setInterval(10);
+    QObject::connect(&state->timer, &QTimer::timeout, [state, objectName, action, timeoutMs] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->objectName() == objectName && modal->isVisible()) {
+            state->timer.stop();
+            state->answered = true;
+            action(modal);
+        } else if (state->started.elapsed() > timeoutMs) {
+            state->timer.stop();
+            if (modal)
+                modal->close();
+        }
+    });
+    state->timer.start();
+}
+
+ModalAnswerer::~ModalAnswerer() = default;
+
+bool ModalAnswerer::answered() const
+{
+    return d->answered;
 }
 
 ScratchDirectory::ScratchDirectory()
@@ -194,27 +227,21 @@ ScratchDirectory::~ScratchDirectory()
     QDir::setCurrent(m_previous);
 }
 
-std::unique_ptr<ModalAnswerer> answerCommitQuestion(QMessageBox::StandardButton button)
-{
-    return std::make_unique<ModalAnswerer>(QStringLiteral("ConfirmCommitMessageBox"), [button](QWidget *w) {
-        static_cast<QMessageBox *>(w)->button(button)->click();
-    });
-}
+WindowSession::WindowSession() = default;
+WindowSession::~WindowSession() = default;
 
-void WindowSession::start(bool show)
+void WindowSession::start()
 {
-    failOnConnectionInUse();
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("still in use")));
     m_scratch = std::make_unique<ScratchDirectory>();
     m_window = std::make_unique<QZQuorvinWindow>();
     m_window->InitWindow();
-    if (show)
-        m_window->show();
+    m_messages = std::make_unique<QSignalSpy>(m_window.get(), &QZQuorvinWindow::message);
 }
 
 void WindowSession::stop()
 {
-    if (m_window)
-        trigger("m_pDisconnectAct");
+    m_messages.reset();
     m_window.reset();
     m_scratch.reset();
 }
@@ -224,8 +251,42 @@ QTableView *WindowSession::grid() const
     return m_window->findChild<QTableView *>(QStringLiteral("m_pDataTable"));
 }
 
+void WindowSession::trigger(const char *name)
+{
+    QAction *action = m_window->findChild<QAction *>(QString::fromLatin1(name));
+    QVERIFY2(action, name);
+    action->trigger();
+}
+
+bool WindowSession::connect(const ConnectionParams &p)
+{
+    return connectWindow(*m_window, p);
+}
+
+bool WindowSession::idle() const
+{
+    auto *exec = m_window->findChild<QAction *>(QStringLiteral("m_pExecAct"));
+    return !QApplication::overrideCursor() && exec->isEnabled();
+}
+
+void WindowSession::type(const QString &sql)
+{
+    m_window->findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))
+        ->currentPage()
+        ->setPlainText(sql);
+}
+
 void WindowSession::run(const QString &sql)
 {
-    setEditorText(*m_window, sql);
+    type(sql);
     trigger("m_pExecAct");
+    QTRY_VERIFY_WITH_TIMEOUT(idle(), 30000);
+}
+
+QStringList WindowSession::statuses() const
+{
+    QStringList out;
+    for (const QList<QVariant> &args : *m_messages)
+        out << args.at(0).toString();
+    return out;
 }

@@ -1,16 +1,19 @@
 #pragma once
 
+#include "ConnectionParams.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QTemporaryDir>
-
-#include <QMessageBox>
+#include <QVariant>
 
 #include <functional>
 #include <memory>
 
+class DatabaseConnection;
+class QSignalSpy;
+class ResultModel;
 class QTableView;
-
 class QWidget;
 class QZQuorvinWindow;
 
@@ -21,72 +24,52 @@ struct TestServer
     int port = -1;
     QString user;
     QString password;
-    QString socket;
 
     static TestServer fromEnvironment();
     bool isValid() const { return port > 0 && !user.isEmpty(); }
     QString describe() const;
+    ConnectionParams params(const QString &database) const;
 
-    // A connection of the test's own (not the program's), for setting up
-    // and for checking what the server really holds.
-    QSqlDatabase openCheckConnection(const QString &name, const QString &database) const;
-    // Creates (or empties) a database of the given name; the test user may
-    // create any database whose name starts with "vq_".
+    // A connection of the test's own, for setting up and for checking what
+    // the server really holds.
+    QSqlDatabase check(const QString &name, const QString &database) const;
+    // Creates (or empties) a database; the test user may create "vq_*".
     bool recreateDatabase(const QString &database) const;
 };
 
+// Runs statements on a check connection; fails the test on an error.
+bool exec(const QSqlDatabase &db, const QString &sql);
+QVariant scalar(const QSqlDatabase &db, const QString &sql);
+
+// Opens the connection and waits; true on success.
+bool openAndWait(DatabaseConnection &connection, const ConnectionParams &params);
+// Runs a query and waits until its last row has arrived; null on failure.
+std::unique_ptr<ResultModel> queryAll(DatabaseConnection &connection, const QString &sql);
+
+// Connects a window through its dialog and waits for the outcome.
+bool connectWindow(QZQuorvinWindow &window, const ConnectionParams &params);
+// Processes events until the condition holds; false after the time limit.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 30000);
+
+// Resident memory of this process, in KiB.
+qint64 residentKiB();
+
 // Answers the next modal widget with the given object name from a timer, as
-// a user would: modal dialogs run their own event loop.
+// a user would. Gives up (closing what is open) rather than hang.
 class ModalAnswerer
 {
 public:
     using Action = std::function<void(QWidget *)>;
-    ModalAnswerer(const QString &objectName, Action action, int timeoutMs = 15000, int pollMs = 10);
+    ModalAnswerer(const QString &objectName, Action action, int timeoutMs = 15000);
     ~ModalAnswerer();
     bool answered() const;
 
 private:
     struct State;
-    State *d;
+    std::unique_ptr<State> d;
 };
 
-// Fills the connection dialog and presses OK.
-struct ConnectionInput
-{
-    QString driver = QStringLiteral("QMYSQL");
-    QString database;
-    QString user;
-    QString password;
-    QString host;
-    int port = -1;
-};
-ConnectionInput inputFor(const TestServer &server, const QString &database);
-void fillConnectDialog(QWidget *dialog, const ConnectionInput &input);
-
-// Runs the window's Connect through the dialog with the given input.
-bool connectThroughDialog(QZQuorvinWindow &window, const ConnectionInput &input);
-
-// Triggers one of the window's actions by object name ("m_pExecAct", ...).
-void triggerAction(QZQuorvinWindow &window, const char *objectName);
-
-// The text of the current editor tab.
-void setEditorText(QZQuorvinWindow &window, const QString &text);
-
-// The status texts a QSignalSpy on QZQuorvinWindow::message recorded, in order.
-QStringList statusTexts(const QList<QList<QVariant>> &spy);
-
-// Resident memory of this process, in KiB.
-qint64 residentKiB();
-
-// Makes the test fail on Qt's warning that a connection is still in use
-// when it is removed: that warning means queries died under our feet.
-void failOnConnectionInUse();
-
-// Answers the commit question with the given button, from a timer.
-std::unique_ptr<ModalAnswerer> answerCommitQuestion(QMessageBox::StandardButton button);
-
-// Runs each test in a scratch working directory: the program writes
-// database.ini there.
+// The working directory of one test: the program writes its files there.
 class ScratchDirectory
 {
 public:
@@ -99,23 +82,31 @@ private:
     QString m_previous;
 };
 
-// The program's window as each test gets it: fresh, in a fresh scratch
-// working directory. start() from init(), stop() from cleanup().
+// The program's window as each test gets it: fresh, in a fresh working
+// directory. start() from init(), stop() from cleanup().
 class WindowSession
 {
 public:
-    void start(bool show = false);
+    WindowSession();
+    ~WindowSession();
+    void start();
     void stop();
 
     QZQuorvinWindow &window() { return *m_window; }
-    QZQuorvinWindow *operator->() { return m_window.get(); }
     QTableView *grid() const;
-    void trigger(const char *action) { triggerAction(*m_window, action); }
-    bool connect(const ConnectionInput &input) { return connectThroughDialog(*m_window, input); }
-    // Puts the text in the current tab and presses F5.
+    void trigger(const char *action);
+    // Connects through the dialog and waits for the outcome.
+    bool connect(const ConnectionParams &params);
+    // Puts the text in the current tab.
+    void type(const QString &sql);
+    // Puts the text in the current tab, presses F5 and waits until the
+    // window says the work is done (wait cursor gone, F5 enabled again).
     void run(const QString &sql);
+    bool idle() const;
+    QStringList statuses() const;
 
 private:
     std::unique_ptr<ScratchDirectory> m_scratch;
     std::unique_ptr<QZQuorvinWindow> m_window;
+    std::unique_ptr<QSignalSpy> m_messages;
 };

@@ -1,0 +1,304 @@
+#include "ConnectionWorker.h"
+
+#include "MysqlRowSource.h"
+#include "NativeConnection.h"
+#include "QueryRowSource.h"
+#include "RowStore.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <mysql.h>
+#include <mysqld_error.h>
+#include <errmsg.h>
+
+namespace {
+
+constexpr int FirstRows = 256;
+constexpr int RowsPerFetch = 64;
+// A batch goes to the window this often, or when it is this large.
+constexpr qint64 BatchMillis = 20;
+constexpr size_t BatchBytes = 1 << 20;
+constexpr int MaxWarnings = 10;
+constexpr int KillTimeoutSeconds = 5;
+
+DbError qtError(const QSqlError &error)
+{
+    return DbError{ error.nativeErrorCode().toInt(), QString(),
+                    error.databaseText().isEmpty() ? error.driverText() : error.databaseText() };
+}
+
+bool isMysqlDriver(const QString &driver)
+{
+    return driver == QLatin1String("QMYSQL") || driver == QLatin1String("QMARIADB")
+        || driver == QLatin1String("QMYSQL3");
+}
+
+bool isLostConnection(int code)
+{
+    return code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST
+        || code == ER_CONNECTION_KILLED;
+}
+
+} // namespace
+
+ConnectionWorker::ConnectionWorker(QString name)
+    : m_name(std::move(name))
+{
+}
+
+ConnectionWorker::~ConnectionWorker() = default;
+
+DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSeconds,
+                               unsigned long *threadId)
+{
+    m_params = params;
+    DbError error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(params.driver, m_name);
+        qDebug().noquote() << params.driver;
+        if (!db.isValid()) {
+            // Qt registers even a connection it has no driver for.
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_name);
+            return DbError{ 0, QString(),
+                            QStringLiteral("driver not available: %1").arg(params.driver) };
+        }
+        db.setHostName(params.host);
+        qDebug().noquote() << params.host;
+        db.setDatabaseName(params.database);
+        qDebug().noquote() << params.database;
+        db.setPort(params.port);
+        if (isMysqlDriver(params.driver)) {
+            // Bounds every stage of opening: the TCP connect, the handshake,
+            // and a peer that goes silent after the login.
+            db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
+                                                "MYSQL_OPT_READ_TIMEOUT=%1;"
+                                                "MYSQL_OPT_WRITE_TIMEOUT=%1")
+                                     .arg(timeoutSeconds));
+        }
+        if (db.open(params.user, params.password)) {
+            std::lock_guard<std::mutex> lock(m_handleLock);
+            m_mysql = NativeConnection::handle(db);
+        } else {
+            error = qtError(db.lastError());
+            if (!error.isSet())
+                error.message = QStringLiteral("the connection could not be opened");
+        }
+    }
+    if (error.isSet()) {
+        QSqlDatabase::removeDatabase(m_name);
+        return error;
+    }
+    m_open = true;
+    if (m_mysql) {
+        NativeConnection::liftIoTimeouts(m_mysql);
+        NativeConnection::disableMultiStatements(m_mysql);
+        // The driver speaks UTF-8; make sure the server answers in kind, with
+        // 4-byte characters included. The outcome is not examined.
+        static const char names[] = "SET NAMES utf8mb4";
+        mysql_real_query(m_mysql, names, sizeof names - 1);
+        m_threadId = NativeConnection::threadId(m_mysql);
+    }
+    if (threadId)
+        *threadId = m_threadId;
+    return error;
+}
+
+void ConnectionWorker::close()
+{
+    if (!QSqlDatabase::contains(m_name))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_handleLock);
+        m_mysql = nullptr;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+    m_open = false;
+    m_inGenericTransaction = false;
+    m_threadId = 0;
+}
+
+void ConnectionWorker::abortIo()
+{
+    std::lock_guard<std::mutex> lock(m_handleLock);
+    if (m_mysql)
+        NativeConnection::abort(m_mysql);
+}
+
+void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 ticket,
+                           const Sink &sink)
+{
+    if (!m_mysql) {
+        runGeneric(sql, ticket, sink);
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    StatementResult result;
+    const QByteArray text = sql.toUtf8();
+    if (stopRequested(ticket) || mysql_real_query(m_mysql, text.constData(), text.size()) != 0) {
+        result.error = stopRequested(ticket) && !mysql_errno(m_mysql)
+            ? DbError{ ER_QUERY_INTERRUPTED, QStringLiteral("70100"),
+                       QStringLiteral("Query execution was interrupted") }
+            : NativeConnection::lastError(m_mysql);
+        result.kind = result.error.code == ER_QUERY_INTERRUPTED ? StatementResult::Cancelled
+                                                                : StatementResult::Failed;
+        result.connectionLost = isLostConnection(result.error.code);
+        result.inTransaction = !result.connectionLost && NativeConnection::inTransaction(m_mysql);
+        result.elapsedMs = clock.elapsed();
+        sink.outcome(result);
+        return;
+    }
+
+    MYSQL_RES *native = mysql_use_result(m_mysql);
+    if (!native) {
+        if (mysql_field_count(m_mysql) != 0) {
+            result.error = NativeConnection::lastError(m_mysql);
+            result.connectionLost = isLostConnection(result.error.code);
+        } else {
+            const my_ulonglong affected = mysql_affected_rows(m_mysql);
+            result.kind = StatementResult::NoResultSet;
+            result.affectedRows = affected == my_ulonglong(~0ULL) ? -1 : qint64(affected);
+            result.warningCount = int(mysql_warning_count(m_mysql));
+            result.inTransaction = NativeConnection::inTransaction(m_mysql);
+            if (collectWarnings && result.warningCount > 0)
+                result.warnings = NativeConnection::warnings(m_mysql, MaxWarnings);
+        }
+        result.elapsedMs = clock.elapsed();
+        sink.outcome(result);
+        return;
+    }
+    MysqlRowSource source(m_mysql, native);
+    stream(source, ticket, clock, sink);
+}
+
+void ConnectionWorker::runGeneric(const QString &sql, quint64 ticket, const Sink &sink)
+{
+    QElapsedTimer clock;
+    clock.start();
+    StatementResult result;
+    QSqlQuery query(QSqlDatabase::database(m_name, false));
+    query.setForwardOnly(true);
+    query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    if (!query.exec(sql)) {
+        result.error = qtError(query.lastError());
+        result.inTransaction = m_inGenericTransaction;
+        result.elapsedMs = clock.elapsed();
+        sink.outcome(result);
+        return;
+    }
+    if (!query.isSelect()) {
+        result.kind = StatementResult::NoResultSet;
+        result.affectedRows = query.numRowsAffected();
+        result.inTransaction = m_inGenericTransaction;
+        result.elapsedMs = clock.elapsed();
+        sink.outcome(result);
+        return;
+    }
+    QueryRowSource source(std::move(query));
+    stream(source, ticket, clock, sink);
+}
+
+void ConnectionWorker::stream(RowSource &source, quint64 ticket, QElapsedTimer &clock,
+                              const Sink &sink)
+{
+    StatementResult result;
+    result.kind = StatementResult::Rows;
+    result.columns = source.columns();
+    result.streamId = ticket;
+    result.firstRows = std::make_shared<RowStore>();
+    StreamEnd end;
+    bool cut = false;
+    try {
+        source.fetch(*result.firstRows, FirstRows);
+    } catch (const std::bad_alloc &) {
+        cut = true;
+    }
+    end.rows = result.firstRows->rowCount();
+    qint64 held = qint64(result.firstRows->bytesUsed());
+    result.elapsedMs = clock.elapsed();
+    sink.outcome(result);
+    result.firstRows.reset();
+
+    auto batch = std::make_shared<RowStore>();
+    QElapsedTimer sinceBatch;
+    sinceBatch.start();
+    bool stopped = false;
+    while (!source.atEnd() && !cut) {
+        if (stopRequested(ticket)) {
+            stopped = true;
+            break;
+        }
+        const qint64 limit = m_memoryLimit;
+        if (limit > 0 && held + qint64(batch->bytesUsed()) >= limit) {
+            cut = true;
+            break;
+        }
+        try {
+            end.rows += source.fetch(*batch, RowsPerFetch);
+        } catch (const std::bad_alloc &) {
+            cut = true;
+            break;
+        }
+        if (batch->rowCount() > 0
+            && (sinceBatch.elapsed() >= BatchMillis || batch->bytesUsed() >= BatchBytes)) {
+            held += qint64(batch->bytesUsed());
+            sink.rows(std::move(batch));
+            batch = std::make_shared<RowStore>();
+            sinceBatch.restart();
+        }
+    }
+    if (batch->rowCount() > 0)
+        sink.rows(std::move(batch));
+    batch.reset();
+
+    if (cut && !source.atEnd() && m_mysql)
+        NativeConnection::killQuery(m_params, m_threadId, KillTimeoutSeconds);
+    if (auto *native = dynamic_cast<MysqlRowSource *>(&source))
+        native->close(); // drops what the server still sends
+    end.error = source.error();
+    if (cut)
+        end.kind = StreamEnd::Cut;
+    else if (stopped || end.error.code == ER_QUERY_INTERRUPTED)
+        end.kind = StreamEnd::Cancelled;
+    else if (end.error.isSet())
+        end.kind = StreamEnd::Failed;
+    end.totalMs = clock.elapsed();
+    sink.end(end);
+}
+
+TransactionOutcome ConnectionWorker::transact(TransactionOp op)
+{
+    TransactionOutcome outcome;
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    switch (op) {
+    case Begin:
+        outcome.ok = db.transaction();
+        m_inGenericTransaction = outcome.ok;
+        break;
+    case Commit:
+        outcome.ok = db.commit();
+        m_inGenericTransaction = false;
+        break;
+    case Rollback:
+        outcome.ok = db.rollback();
+        m_inGenericTransaction = false;
+        if (outcome.ok && m_mysql && mysql_warning_count(m_mysql) > 0) {
+            QList<int> codes;
+            NativeConnection::warnings(m_mysql, 0, &codes);
+            outcome.partial = codes.contains(ER_WARNING_NOT_COMPLETE_ROLLBACK);
+        }
+        break;
+    }
+    if (!outcome.ok)
+        outcome.error = m_mysql ? NativeConnection::lastError(m_mysql) : qtError(db.lastError());
+    return outcome;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "ConnectionParams.h"
+#include "StatementResult.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+typedef struct st_mysql MYSQL;
+
+// The half of DatabaseConnection that lives on the database thread. Qt's
+// SQL connections belong to the thread that opened them, so the connection
+// named "MySQL" is added, opened, used and removed only here. Every member
+// function but the atomics and abortIo() runs on that thread.
+class ConnectionWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum TransactionOp { Begin, Commit, Rollback };
+
+    struct Sink
+    {
+        std::function<void(StatementResult)> outcome;
+        std::function<void(std::shared_ptr<RowStore>)> rows;
+        std::function<void(StreamEnd)> end;
+    };
+
+    explicit ConnectionWorker(QString name);
+    ~ConnectionWorker() override;
+
+    DbError open(const ConnectionParams &params, int timeoutSeconds, unsigned long *threadId);
+    void close();
+    void run(const QString &sql, bool collectWarnings, quint64 ticket, const Sink &sink);
+    TransactionOutcome transact(TransactionOp op);
+
+    // Any thread: the job with this ticket (and every earlier one) stops
+    // reading rows as soon as it can.
+    void requestStop(quint64 ticket)
+    {
+        quint64 seen = m_stopTicket;
+        while (seen < ticket && !m_stopTicket.compare_exchange_weak(seen, ticket)) {
+        }
+    }
+    quint64 stopTicket() const { return m_stopTicket; }
+    void setMemoryLimit(qint64 bytes) { m_memoryLimit = bytes; }
+    // Any thread: pulls the socket away from a statement that will not end.
+    void abortIo();
+
+private:
+    bool stopRequested(quint64 ticket) const { return m_stopTicket >= ticket; }
+    void stream(RowSource &source, quint64 ticket, QElapsedTimer &clock, const Sink &sink);
+    void runGeneric(const QString &sql, quint64 ticket, const Sink &sink);
+
+    const QString m_name;
+    ConnectionParams m_params;
+    unsigned long m_threadId = 0;
+    bool m_open = false;
+    bool m_inGenericTransaction = false;
+    std::mutex m_handleLock; // held while m_mysql changes, and by abortIo()
+    MYSQL *m_mysql = nullptr;
+    std::atomic<quint64> m_stopTicket{ 0 };
+    std::atomic<qint64> m_memoryLimit{ 0 };
+};

@@ -1,0 +1,265 @@
+#include "DatabaseConnection.h"
+
+#include "ConnectionWorker.h"
+#include "NativeConnection.h"
+#include "RowStore.h"
+
+#include <QPointer>
+#include <QSqlDatabase>
+#include <QThread>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int KillTimeoutSeconds = 5;
+
+} // namespace
+
+QString DatabaseConnection::connectionName()
+{
+    return QStringLiteral("MySQL");
+}
+
+qint64 DatabaseConnection::defaultRowMemoryLimit()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return qint64(1) << 30;
+    return qint64(pages) * pageSize / 4;
+}
+
+DatabaseConnection::DatabaseConnection(QObject *parent)
+    : QObject(parent)
+    , m_mailbox(std::make_shared<Mailbox>())
+    , m_thread(new QThread)
+    , m_worker(new ConnectionWorker(connectionName()))
+    , m_memoryLimit(defaultRowMemoryLimit())
+{
+    m_mailbox->target = this;
+    m_thread->setObjectName(QStringLiteral("database"));
+    m_worker->moveToThread(m_thread);
+    m_worker->setMemoryLimit(m_memoryLimit);
+    m_thread->start();
+    m_openDeadline.setSingleShot(true);
+    connect(&m_openDeadline, &QTimer::timeout, this, [this] {
+        if (m_state == Opening)
+            cancel();
+    });
+}
+
+DatabaseConnection::~DatabaseConnection()
+{
+    blockSignals(true);
+    close();
+    {
+        std::lock_guard<std::mutex> lock(m_mailbox->lock);
+        m_mailbox->target = nullptr;
+    }
+    joinKillers();
+    QThread *thread = m_thread;
+    ConnectionWorker *worker = m_worker;
+    QMetaObject::invokeMethod(worker, [worker, thread] {
+        worker->close();
+        delete worker;
+        thread->quit();
+    });
+    // An opening that hangs on a silent peer ends by its own time limit; the
+    // program does not wait for it.
+    if (thread->wait(2000))
+        delete thread;
+}
+
+void DatabaseConnection::setRowMemoryLimit(qint64 bytes)
+{
+    m_memoryLimit = bytes;
+    m_worker->setMemoryLimit(bytes);
+}
+
+template<typename F>
+void DatabaseConnection::deliver(const std::shared_ptr<Mailbox> &mailbox, quint64 generation,
+                                 F &&f)
+{
+    std::lock_guard<std::mutex> lock(mailbox->lock);
+    DatabaseConnection *target = mailbox->target;
+    if (!target)
+        return;
+    QMetaObject::invokeMethod(target, [target, generation, f = std::forward<F>(f)]() mutable {
+        if (target->m_generation == generation)
+            f();
+    });
+}
+
+quint64 DatabaseConnection::post(std::function<void()> job)
+{
+    const bool wasBusy = isBusy();
+    const quint64 ticket = ++m_posted;
+    QMetaObject::invokeMethod(m_worker, std::move(job));
+    if (!wasBusy)
+        emit busyChanged(true);
+    return ticket;
+}
+
+void DatabaseConnection::finished(quint64 ticket)
+{
+    m_finished = qMax(m_finished, ticket);
+    if (!isBusy())
+        emit busyChanged(false);
+}
+
+void DatabaseConnection::open(const ConnectionParams &params,
+                              std::function<void(const DbError &)> done)
+{
+    close();
+    m_params = params;
+    m_state = Opening;
+    m_openDone = std::move(done);
+    const quint64 generation = m_generation;
+    const quint64 ticket = m_posted + 1;
+    ConnectionWorker *worker = m_worker;
+    const int timeout = m_connectTimeout;
+    post([this, mailbox = m_mailbox, worker, params, timeout, generation, ticket] {
+        unsigned long threadId = 0;
+        const DbError error = worker->open(params, timeout, &threadId);
+        // Given up on in the meantime: what opened late is closed at once.
+        if (!error.isSet() && worker->stopTicket() >= ticket)
+            worker->close();
+        deliver(mailbox, generation, [this, error, threadId, ticket] {
+            finished(ticket);
+            if (m_state != Opening)
+                return;
+            m_openDeadline.stop();
+            m_state = error.isSet() ? Closed : Open;
+            m_threadId = threadId;
+            if (auto done = std::exchange(m_openDone, nullptr))
+                done(error);
+        });
+    });
+    m_openDeadline.start(m_connectTimeout * 1000);
+}
+
+void DatabaseConnection::close()
+{
+    m_openDeadline.stop();
+    if (m_state == Closed && !isBusy())
+        return;
+    const bool hanging = m_state == Opening;
+    ++m_generation; // outcomes still on their way are of no interest now
+    m_worker->requestStop(m_posted);
+    m_worker->abortIo();
+    m_state = Closed;
+    m_openDone = nullptr;
+    if (const quint64 stream = std::exchange(m_streamId, 0)) {
+        StreamEnd end;
+        end.kind = StreamEnd::Cancelled;
+        emit streamEnded(stream, end);
+    }
+    ConnectionWorker *worker = m_worker;
+    if (hanging) {
+        // Opening may hang in the client library until its time limit;
+        // the close waits behind it on the database thread, not here.
+        QMetaObject::invokeMethod(worker, [worker] { worker->close(); });
+    } else {
+        QMetaObject::invokeMethod(worker, [worker] { worker->close(); },
+                                  Qt::BlockingQueuedConnection);
+    }
+    m_finished = m_posted;
+    emit busyChanged(false);
+    emit closed();
+}
+
+void DatabaseConnection::run(const QString &sql, bool collectWarnings,
+                             std::function<void(const StatementResult &)> done)
+{
+    const quint64 generation = m_generation;
+    const quint64 ticket = m_posted + 1;
+    ConnectionWorker *worker = m_worker;
+    auto sink = std::make_shared<ConnectionWorker::Sink>();
+    const std::shared_ptr<Mailbox> mailbox = m_mailbox;
+    sink->outcome = [this, mailbox, generation, ticket, done](StatementResult result) {
+        deliver(mailbox, generation, [this, ticket, done, result] {
+            if (result.kind == StatementResult::Rows)
+                m_streamId = result.streamId;
+            else
+                finished(ticket);
+            done(result);
+        });
+    };
+    sink->rows = [this, mailbox, generation](std::shared_ptr<RowStore> batch) {
+        deliver(mailbox, generation, [this, batch] { emit rowsArrived(m_streamId, batch); });
+    };
+    sink->end = [this, mailbox, generation, ticket](StreamEnd end) {
+        deliver(mailbox, generation, [this, ticket, end] {
+            const quint64 id = m_streamId;
+            m_streamId = 0;
+            finished(ticket);
+            emit streamEnded(id, end);
+        });
+    };
+    post([worker, sql, collectWarnings, ticket, sink] {
+        worker->run(sql, collectWarnings, ticket, *sink);
+    });
+}
+
+void DatabaseConnection::transaction(TransactionOp op,
+                                     std::function<void(const TransactionOutcome &)> done)
+{
+    const quint64 generation = m_generation;
+    const quint64 ticket = m_posted + 1;
+    ConnectionWorker *worker = m_worker;
+    post([this, mailbox = m_mailbox, worker, op, generation, ticket, done] {
+        const TransactionOutcome outcome =
+            worker->transact(ConnectionWorker::TransactionOp(op));
+        deliver(mailbox, generation, [this, ticket, done, outcome] {
+            finished(ticket);
+            done(outcome);
+        });
+    });
+}
+
+void DatabaseConnection::cancel()
+{
+    if (m_state == Opening) {
+        m_worker->requestStop(m_posted);
+        m_state = Closed;
+        ++m_generation;
+        m_finished = m_posted;
+        emit busyChanged(false);
+        if (auto done = std::exchange(m_openDone, nullptr)) {
+            done(DbError{ 0, QString(), m_openDeadline.isActive()
+                                            ? QStringLiteral("cancelled")
+                                            : QStringLiteral("no answer within %1 s")
+                                                  .arg(m_connectTimeout) });
+        }
+        m_openDeadline.stop();
+        ConnectionWorker *worker = m_worker;
+        QMetaObject::invokeMethod(worker, [worker] { worker->close(); });
+        return;
+    }
+    if (!isBusy() || m_state != Open)
+        return;
+    const quint64 ticket = m_posted;
+    m_worker->requestStop(ticket);
+    if (m_threadId != 0) {
+        m_killers.emplace_back([params = m_params, id = m_threadId] {
+            NativeConnection::killQuery(params, id, KillTimeoutSeconds);
+        });
+    }
+    QTimer::singleShot(m_cancelGrace, this, [this, ticket] { escalateCancel(ticket); });
+}
+
+void DatabaseConnection::escalateCancel(quint64 ticket)
+{
+    if (m_finished >= ticket || m_state != Open)
+        return;
+    close();
+    emit dropped();
+}
+
+void DatabaseConnection::joinKillers()
+{
+    for (std::thread &killer : m_killers)
+        killer.join();
+    m_killers.clear();
+}
