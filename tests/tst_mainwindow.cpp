@@ -1,5 +1,6 @@
 #include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
+#include "QZTextEdit.h"
 #include "TestSupport.h"
 
 #include <QAction>
@@ -25,6 +26,7 @@ private slots:
     void declaredInterface();
     void iconsFromImageFolder();
     void findDoesNothingAndExitCloses();
+    void statementUnderCursorIsMarked();
 };
 
 void tst_MainWindow::startUpState()
@@ -140,7 +142,7 @@ void tst_MainWindow::declaredInterface()
     }
     QCOMPARE(methods, (QStringList{ "message(QString)", "Open()", "Save()", "SaveAs()", "Print()",
                                     "Exit()", "Find()", "Clear()", "Connect()", "Disconnect()",
-                                    "Exec()" }));
+                                    "Exec()", "ExecCurrent()" }));
     for (int i = mo.methodOffset() + 1; i < mo.methodCount(); ++i)
         QCOMPARE(mo.method(i).access(), QMetaMethod::Protected);
 }
@@ -185,6 +187,45 @@ void tst_MainWindow::findDoesNothingAndExitCloses()
 
     triggerAction(window, "m_pExitAct");
     QVERIFY(!window.isVisible());
+}
+
+void tst_MainWindow::statementUnderCursorIsMarked()
+{
+    QZQuorvinWindow window;
+    window.InitWindow();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *tabs = window.findChild<QZEditTabWidget *>();
+    auto marked = [&] {
+        const auto marks = tabs->currentPage()->extraSelections();
+        return marks.isEmpty() ? QString() : marks.first().cursor.selectedText();
+    };
+    auto moveTo = [&](int position) {
+        QTextCursor c = tabs->currentPage()->textCursor();
+        c.setPosition(position);
+        tabs->currentPage()->setTextCursor(c);
+    };
+
+    setEditorText(window, QStringLiteral("select '日本';\n\nselect 2;"));
+    moveTo(20);
+    QCOMPARE(marked(), QStringLiteral("select 2"));
+    moveTo(13); // the blank line between
+    QCOMPARE(marked(), QString());
+
+    // A tab made current is followed as well.
+    tabs->NewTab();
+    setEditorText(window, QStringLiteral("select 3; select 4"));
+    moveTo(1);
+    QCOMPARE(marked(), QStringLiteral("select 3"));
+
+    // Ctrl+Return typed in the editor reaches the action, not the text.
+    auto *execCurrent = window.findChild<QAction *>(QStringLiteral("m_pExecCurrentAct"));
+    QObject::disconnect(execCurrent, nullptr, &window, nullptr); // no connection dialog here
+    QSignalSpy triggered(execCurrent, &QAction::triggered);
+    tabs->currentPage()->setFocus();
+    QTest::keyClick(tabs->currentPage(), Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(triggered.size(), 1);
+    QCOMPARE(tabs->currentPage()->toPlainText(), QStringLiteral("select 3; select 4"));
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -8,6 +8,7 @@
 #include "ResultModel.h"
 #include "RowSource.h"
 #include "StatementClassifier.h"
+#include "StatementSplitter.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -153,5 +154,47 @@ void QZQuorvinWindow::runDataChange(const QString &sql)
         // No and Cancel both undo the change, and say whether that worked.
         emit message(db.rollback() ? QStringLiteral("ロールバックしました。")
                                    : QStringLiteral("ロールバック失敗。"));
+    }
+}
+
+// Ctrl+Return. For now the statement under the cursor takes the same
+// single-statement path as F5; the script runner will take this over.
+void QZQuorvinWindow::ExecCurrent()
+{
+    if (!QSqlDatabase::contains(ConnectionName)) {
+        emit message(QStringLiteral("データベースへ接続して下さい。"));
+        Connect();
+        return;
+    }
+    finishPendingResult();
+
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    SplitError error;
+    const std::optional<SqlStatement> statement =
+        statementAt(page->toPlainText(), page->textCursor().position(), &error);
+    if (error.kind != SplitError::None) {
+        // Nothing runs that cannot be delimited; point at what is left open.
+        page->selectRange(int(error.offset), int(error.offset) + 1);
+        emit message(QStringLiteral("命令文の終わりが分かりません。"));
+        return;
+    }
+    if (!statement) {
+        emit message(QStringLiteral("命令文を記述して下さい。"));
+        return;
+    }
+
+    switch (ClassifySQL(statement->text)) {
+    case SqlSelect:
+        runQuery(statement->text);
+        break;
+    case SqlInsert:
+    case SqlUpdate:
+    case SqlDelete:
+        runDataChange(statement->text);
+        break;
+    default:
+        break;
     }
 }

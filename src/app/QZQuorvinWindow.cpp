@@ -4,6 +4,7 @@
 #include "QZTextEdit.h"
 #include "ResultModel.h"
 #include "StatementClassifier.h"
+#include "StatementSplitter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -85,6 +86,10 @@ bool QZQuorvinWindow::InitWindow()
                                         QStringLiteral("エディタをクリアします"), {}));
     m_pToolBar2->addAction(createAction(m_pExecAct, "m_pExecAct", QStringLiteral("SQLの実行"),
                                         QKeySequence(Qt::Key_F5)));
+    m_pToolBar2->addAction(createAction(m_pExecCurrentAct, "m_pExecCurrentAct",
+                                        QStringLiteral("カーソル位置のSQLを実行"),
+                                        QKeySequence(Qt::CTRL | Qt::Key_Return)));
+    editMenu->addAction(m_pExecCurrentAct);
 
     m_pSplitter = new QSplitter(Qt::Vertical, this);
     m_pSplitter->setObjectName(QStringLiteral("m_pSplitter"));
@@ -119,6 +124,8 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pCloseTabAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::CloseTab);
     connect(m_pClearAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Clear);
     connect(m_pExecAct, &QAction::triggered, this, &QZQuorvinWindow::Exec);
+    connect(m_pExecCurrentAct, &QAction::triggered, this, &QZQuorvinWindow::ExecCurrent);
+    connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::updateStatementMark);
 
     m_pTabWidget->NewTab();
 
@@ -186,4 +193,23 @@ void QZQuorvinWindow::finishPendingResult()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     model->finishLoading();
     QApplication::restoreOverrideCursor();
+}
+
+void QZQuorvinWindow::updateStatementMark()
+{
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    connect(page, &QPlainTextEdit::cursorPositionChanged, this,
+            &QZQuorvinWindow::updateStatementMark, Qt::UniqueConnection);
+    // The text is split again on every cursor move; past this size typing
+    // would lag, and such a text is a file to run, not a statement to pick.
+    constexpr int MaxMarkedText = 1 << 20;
+    std::optional<SqlStatement> statement;
+    if (page->document()->characterCount() <= MaxMarkedText)
+        statement = statementAt(page->toPlainText(), page->textCursor().position());
+    if (statement)
+        page->markStatement(int(statement->start), int(statement->end));
+    else
+        page->clearStatementMark();
 }

@@ -43,6 +43,7 @@ protected slots:
     void Connect();
     void Disconnect();
     void Exec();
+    void ExecCurrent();
 
 private:
     QAction *createAction(QAction *&member, const char *objectName, const QString &text,
@@ -57,6 +58,8 @@ private:
     void runQuery(const QString &sql);
     void runDataChange(const QString &sql);
     void connectionFailed();
+    // Marks the statement under the current editor's cursor.
+    void updateStatementMark();
 
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
@@ -77,5 +80,6 @@ private:
     QAction *m_pCloseTabAct = nullptr;
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
+    QAction *m_pExecCurrentAct = nullptr;
     ConnectDialog *m_pConnectDialog = nullptr;
 };
