@@ -2,9 +2,12 @@
 // connection: every outcome, the texts it posts, and what the tables hold.
 
 #include "DatabaseConnection.h"
+#include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
+#include "QZTextEdit.h"
 #include "QueryExecutor.h"
 #include "ResultModel.h"
+#include "StatementSplitter.h"
 #include "TestSupport.h"
 
 #include <QAbstractButton>
@@ -14,12 +17,14 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QTextCursor>
 
 namespace {
 
 const QString Database = QStringLiteral("vq_exec");
 const QString T = QStringLiteral("トランザクション開始");
 const QString NoQuestion = QStringLiteral("-");
+using Q = QueryExecutor::Answer;
 
 } // namespace
 
@@ -33,6 +38,9 @@ private slots:
 
     void outcomes_data();
     void outcomes();
+    void scripts_data();
+    void scripts();
+    void selectionCursorAndFailingStatement();
     void commitBoxThroughWindow_data();
     void commitBoxThroughWindow();
     void withoutConnectionAsksToConnect();
@@ -150,8 +158,8 @@ void tst_Exec::outcomes()
 
     QueryExecutor executor(&connection);
     QString shown = NoQuestion;
-    executor.setCommitQuestion([&](qint64 rows) {
-        shown = QString::number(rows);
+    executor.setCommitQuestion([&](const QueryExecutor::Change &change) {
+        shown = QString::number(change.affectedRows);
         return QueryExecutor::Answer(answer);
     });
     QSignalSpy messages(&executor, &QueryExecutor::message);
@@ -175,6 +183,113 @@ void tst_Exec::outcomes()
                     "WHERE p.db = 'vq_exec'")
                  .toInt(),
              0);
+}
+
+void tst_Exec::scripts_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("agree"); // to statements that commit by themselves
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<int>("results");
+    QTest::addColumn<QString>("after");
+
+    const QString start = QStringLiteral("1:one,2:two,3:-|1|1");
+    const QString insertAndUpdate = QStringLiteral(
+        "insert into items values (4, 'four'); -- a; comment\nupdate items set name = 'x;y' "
+        "where id = 1;");
+    using Q = QueryExecutor;
+    QTest::newRow("queries and session statements")
+        << "select 1 as a; select 2 as b; use vq_exec; set @m = 1; select @m" << false << -1
+        << QStringList{ "5 文を実行しました。" } << 3 << start;
+    QTest::newRow("changes, yes") << insertAndUpdate << false << int(Q::Yes)
+                                  << QStringList{ T, "コミットしました。" } << 0
+                                  << "1:x;y,2:two,3:-,4:four|1|1";
+    QTest::newRow("changes, no") << insertAndUpdate << false << int(Q::No)
+                                 << QStringList{ T, "ロールバックしました。" } << 0 << start;
+    QTest::newRow("failure part-way")
+        << "insert into items values (4, 'four'); insert into items values (1, 'dup'); "
+           "delete from items"
+        << false << int(Q::Yes) << QStringList{ T, "エラー" } << 0 << start;
+    QTest::newRow("implicit commit declined")
+        << "insert into items values (4, 'four'); truncate table deleted_items" << false
+        << int(Q::Yes) << QStringList{ "実行を取り止めました。" } << 0 << start;
+    QTest::newRow("implicit commit agreed")
+        << "truncate table deleted_items; insert into items values (4, 'four')" << true
+        << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" } << 0
+        << "1:one,2:two,3:-,4:four|1|0";
+    QTest::newRow("procedure between delimiters")
+        << "DELIMITER //\ncreate procedure p() begin select 1; select 2; end//\nDELIMITER ;\n"
+           "call p(); select 3"
+        << true << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" }
+        << 2 << start;
+}
+
+void tst_Exec::scripts()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, agree);
+    QFETCH(int, answer);
+    QFETCH(QStringList, statuses);
+    QFETCH(int, results);
+    QFETCH(QString, after);
+    exec(QSqlDatabase::database(QStringLiteral("check")), "DROP PROCEDURE IF EXISTS p");
+
+    DatabaseConnection connection;
+    QVERIFY(openAndWait(connection, m_server.params(Database)));
+    QueryExecutor executor(&connection);
+    executor.setCommitQuestion([&](const QueryExecutor::Change &) { return Q(answer); });
+    executor.setImplicitCommitQuestion([&](const QStringList &) { return agree; });
+    QSignalSpy messages(&executor, &QueryExecutor::message);
+    QSignalSpy shown(&executor, &QueryExecutor::resultReady);
+    const SplitResult split = splitStatements(sql);
+    QVERIFY(split.ok());
+    executor.executeScript(split.statements);
+    QTRY_VERIFY_WITH_TIMEOUT(!executor.running() && !connection.isBusy(), 20000);
+    QStringList posted;
+    for (const auto &args : messages)
+        posted << args.at(0).toString();
+    QCOMPARE(posted, statuses);
+    QCOMPARE(shown.size(), results);
+    for (const auto &args : shown)
+        delete args.at(0).value<ResultModel *>();
+    QCOMPARE(items(), after);
+}
+
+void tst_Exec::selectionCursorAndFailingStatement()
+{
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    auto *page = session.window().findChild<QZEditTabWidget *>()->currentPage();
+    const QString text = QStringLiteral("select 1 as a;\nselect '日本🍣' as b;\n"
+                                        "select * from nope;\ndelete from items");
+    page->setPlainText(text);
+    auto header = [&] {
+        return session.grid()->model()->headerData(0, Qt::Horizontal).toString();
+    };
+    // The selection runs, not the text around it.
+    QTextCursor cursor(page->document());
+    cursor.setPosition(int(text.indexOf("select '")));
+    cursor.setPosition(int(text.indexOf("select *")), QTextCursor::KeepAnchor);
+    page->setTextCursor(cursor);
+    session.trigger("m_pExecAct");
+    QTRY_VERIFY(session.idle());
+    QCOMPARE(header(), QStringLiteral("b"));
+    // Ctrl+Return: the statement under the cursor.
+    cursor.setPosition(3);
+    page->setTextCursor(cursor);
+    session.trigger("m_pExecCurrentAct");
+    QTRY_VERIFY(session.idle());
+    QCOMPARE(header(), QStringLiteral("a"));
+    // The whole text as a script: the failing statement ends up selected.
+    page->moveCursor(QTextCursor::End);
+    session.trigger("m_pExecAct");
+    QTRY_VERIFY(session.idle());
+    QCOMPARE(session.statuses().constLast(), QStringLiteral("エラー"));
+    QCOMPARE(page->textCursor().selectedText(), QStringLiteral("select * from nope"));
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
+    session.stop();
 }
 
 void tst_Exec::commitBoxThroughWindow_data()

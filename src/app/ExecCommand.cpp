@@ -1,4 +1,4 @@
-// F5: hands the current tab's text to the executor, which runs it off this
+// F5 and Ctrl+Return: hand the text to the executor, which runs it off this
 // thread. Queries fill the grid; data changes end with the commit question.
 
 #include "QZQuorvinWindow.h"
@@ -8,9 +8,13 @@
 #include "QZTextEdit.h"
 #include "QueryExecutor.h"
 #include "ResultModel.h"
+#include "StatementSplitter.h"
 
+#include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTableView>
+#include <QTextBlock>
 
 namespace {
 
@@ -18,23 +22,74 @@ constexpr int MaxInitialColumnWidth = 320;
 
 } // namespace
 
-void QZQuorvinWindow::Exec()
+bool QZQuorvinWindow::readyToRun()
 {
     if (m_pConnection->state() == DatabaseConnection::Opening || m_pExecutor->running())
-        return;
+        return false;
     if (m_pConnection->state() == DatabaseConnection::Closed) {
         emit message(QStringLiteral("データベースへ接続して下さい。"));
         Connect();
-        return;
+        return false;
     }
+    return true;
+}
 
-    const QZTextEdit *page = m_pTabWidget->currentPage();
-    const QString text = page ? page->toPlainText() : QString();
+void QZQuorvinWindow::Exec()
+{
+    if (!readyToRun())
+        return;
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    // The selection when there is one, else the whole text.
+    const QTextCursor cursor = page->textCursor();
+    const bool selected = cursor.hasSelection();
+    const QString text = selected ? page->toPlainText().mid(cursor.selectionStart(),
+                                                            cursor.selectionEnd()
+                                                                - cursor.selectionStart())
+                                  : page->toPlainText();
     if (text.isEmpty()) {
         emit message(QStringLiteral("命令文を記述して下さい。"));
         return;
     }
-    m_pExecutor->execute(text);
+    const SplitResult split = splitStatements(text);
+    if (!split.ok()) {
+        // Nothing runs that cannot be delimited; point at what is left open.
+        const int at = int(split.error.offset) + (selected ? cursor.selectionStart() : 0);
+        page->selectRange(at, at + 1);
+        emit message(QStringLiteral("命令文の終わりが分かりません。"));
+        return;
+    }
+    m_runPage = page;
+    m_runOffset = selected ? cursor.selectionStart() : 0;
+    if (split.statements.size() > 1)
+        m_pExecutor->executeScript(split.statements);
+    else
+        m_pExecutor->execute(text); // one statement: sent exactly as written
+}
+
+void QZQuorvinWindow::ExecCurrent()
+{
+    if (!readyToRun())
+        return;
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    SplitError error;
+    const std::optional<SqlStatement> statement =
+        statementAt(page->toPlainText(), page->textCursor().position(), &error);
+    if (error.kind != SplitError::None) {
+        page->selectRange(int(error.offset), int(error.offset) + 1);
+        emit message(QStringLiteral("命令文の終わりが分かりません。"));
+        return;
+    }
+    if (!statement) {
+        emit message(QStringLiteral("命令文を記述して下さい。"));
+        return;
+    }
+    m_runPage = page;
+    m_runOffset = 0;
+    m_pExecutor->execute(statement->text);
 }
 
 void QZQuorvinWindow::Cancel()
@@ -45,13 +100,86 @@ void QZQuorvinWindow::Cancel()
         m_pExecutor->cancel();
 }
 
+void QZQuorvinWindow::statementFailed(qsizetype start, qsizetype end)
+{
+    if (m_runPage)
+        m_runPage->selectRange(int(m_runOffset + start), int(m_runOffset + end));
+}
+
+void QZQuorvinWindow::statementRunning(int index, int count, qsizetype start, qsizetype end)
+{
+    Q_UNUSED(start);
+    Q_UNUSED(end);
+    m_pRunLabel->setText(QStringLiteral("実行中 %1/%2").arg(index + 1).arg(count));
+}
+
+void QZQuorvinWindow::addResult(ResultModel *model)
+{
+    model->setParent(this);
+    TabResults &results = m_tabResults[m_runPage];
+    QList<QPointer<ResultModel>> superseded;
+    if (results.stale)
+        superseded = std::exchange(results.models, {});
+    results.stale = false;
+    results.models.append(model);
+    results.shown = int(results.models.size()) - 1;
+    connect(model, &QAbstractItemModel::rowsInserted, this, &QZQuorvinWindow::updateResultInfo);
+    connect(model, &ResultModel::loadingFinished, this, &QZQuorvinWindow::updateResultInfo);
+    if (m_runPage == m_pTabWidget->currentPage())
+        showTabResults();
+    for (const QPointer<ResultModel> &old : superseded)
+        delete old;
+}
+
+void QZQuorvinWindow::showTabResults()
+{
+    const TabResults results = m_tabResults.value(m_pTabWidget->currentPage());
+    ResultModel *model = results.shown >= 0 && results.shown < results.models.size()
+        ? results.models[results.shown].data()
+        : nullptr;
+    m_pResultSelector->blockSignals(true);
+    m_pResultSelector->clear();
+    for (int i = 0; i < results.models.size(); ++i)
+        m_pResultSelector->addItem(QStringLiteral("結果 %1").arg(i + 1));
+    m_pResultSelector->setCurrentIndex(results.shown);
+    m_pResultSelector->setVisible(results.models.size() > 1);
+    m_pResultSelector->blockSignals(false);
+    if (model)
+        showResult(model);
+    else if (m_pDataTable->model() != m_pEmptyModel)
+        m_pDataTable->setModel(m_pEmptyModel);
+    updateResultInfo();
+}
+
+void QZQuorvinWindow::selectResult(int index)
+{
+    TabResults &results = m_tabResults[m_pTabWidget->currentPage()];
+    if (index < 0 || index >= results.models.size())
+        return;
+    results.shown = index;
+    showTabResults();
+}
+
+void QZQuorvinWindow::updateResultInfo()
+{
+    if (!m_pResultInfo)
+        return; // still building the window
+    auto *model = qobject_cast<ResultModel *>(m_pDataTable->model());
+    if (!model) {
+        m_pResultInfo->clear();
+        return;
+    }
+    QString text = QStringLiteral("%L1 行").arg(model->rowCount());
+    if (!model->isLoading())
+        text += QStringLiteral(" · %1 秒").arg(double(model->streamEnd().totalMs) / 1000.0, 0, 'f', 2);
+    m_pResultInfo->setText(text);
+}
+
 void QZQuorvinWindow::showResult(ResultModel *model)
 {
-    QAbstractItemModel *old = m_pDataTable->model();
-    model->setParent(m_pDataTable);
+    if (m_pDataTable->model() == model)
+        return;
     m_pDataTable->setModel(model);
-    delete old;
-
     m_pDataTable->scrollToTop();
     m_pDataTable->resizeColumnsToContents();
     QHeaderView *columns = m_pDataTable->horizontalHeader();

@@ -6,12 +6,15 @@
 #include "QZTextEdit.h"
 #include "ResultModel.h"
 #include "StatementClassifier.h"
+#include "StatementSplitter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
+#include <QComboBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
@@ -20,6 +23,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 QZQuorvinWindow::QZQuorvinWindow(QWidget *parent, const char *name, Qt::WindowFlags f)
     : QMainWindow(parent, f)
@@ -94,6 +98,9 @@ bool QZQuorvinWindow::InitWindow()
                                         QStringLiteral("エディタをクリアします"), {}));
     m_pToolBar2->addAction(createAction(m_pExecAct, "m_pExecAct", QStringLiteral("SQLの実行"),
                                         QKeySequence(Qt::Key_F5)));
+    m_pToolBar2->addAction(createAction(m_pExecCurrentAct, "m_pExecCurrentAct",
+                                        QStringLiteral("カーソル位置のSQLを実行"),
+                                        QKeySequence(Qt::CTRL | Qt::Key_Return)));
     m_pToolBar2->addAction(createAction(m_pCancelAct, "m_pCancelAct",
                                         QStringLiteral("実行中のSQLをキャンセルします"),
                                         QKeySequence(Qt::Key_Escape)));
@@ -102,6 +109,7 @@ bool QZQuorvinWindow::InitWindow()
     sqlMenu->setObjectName(QStringLiteral("SQL Popup Menu"));
     m_pMenuBar->addMenu(sqlMenu);
     sqlMenu->addAction(m_pExecAct);
+    sqlMenu->addAction(m_pExecCurrentAct);
     sqlMenu->addAction(m_pCancelAct);
 
     m_pSplitter = new QSplitter(Qt::Vertical, this);
@@ -109,14 +117,25 @@ bool QZQuorvinWindow::InitWindow()
     setCentralWidget(m_pSplitter);
 
     m_pTabWidget = new QZEditTabWidget(m_pSplitter, "m_pTabWidget");
-    m_pDataTable = new QTableView(m_pSplitter);
+    auto *resultPanel = new QWidget(m_pSplitter);
+    resultPanel->setObjectName(QStringLiteral("m_pResultPanel"));
+    auto *resultLayout = new QVBoxLayout(resultPanel);
+    resultLayout->setContentsMargins(0, 0, 0, 0);
+    resultLayout->setSpacing(2);
+    m_pResultSelector = new QComboBox(resultPanel);
+    m_pResultSelector->setObjectName(QStringLiteral("m_pResultSelector"));
+    m_pResultSelector->hide();
+    resultLayout->addWidget(m_pResultSelector, 0, Qt::AlignLeft);
+    m_pDataTable = new QTableView(resultPanel);
+    resultLayout->addWidget(m_pDataTable);
     m_pDataTable->setObjectName(QStringLiteral("m_pDataTable"));
     // Fixed row heights keep scrolling through millions of rows cheap.
     m_pDataTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_pDataTable->verticalHeader()->setDefaultSectionSize(
         m_pDataTable->fontMetrics().height() + 6);
     m_pDataTable->setWordWrap(false);
-    m_pDataTable->setModel(new QStandardItemModel(40, 15, m_pDataTable));
+    m_pEmptyModel = new QStandardItemModel(40, 15, this);
+    m_pDataTable->setModel(m_pEmptyModel);
 
     loadToolBarIcons();
 
@@ -141,14 +160,16 @@ bool QZQuorvinWindow::InitWindow()
 
     m_pConnection = new DatabaseConnection(this);
     m_pExecutor = new QueryExecutor(m_pConnection, this);
-    m_pExecutor->setCommitQuestion([this](qint64 affectedRows) {
+    m_pExecutor->setCommitQuestion([this](const QueryExecutor::Change &change) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
                         QStringLiteral("コミットしてよろしいですか？"),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
         box.setObjectName(QStringLiteral("ConfirmCommitMessageBox"));
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::Cancel);
-        box.setInformativeText(QStringLiteral("%L1 行が変更されます。").arg(affectedRows));
+        box.setInformativeText(QStringLiteral("%L1 行が変更されます。").arg(change.affectedRows));
+        if (!change.statements.isEmpty())
+            box.setDetailedText(change.statements.join(QLatin1Char('\n')));
         box.setModal(true);
         QApplication::restoreOverrideCursor();
         const int answer = box.exec();
@@ -165,14 +186,36 @@ bool QZQuorvinWindow::InitWindow()
         }
     });
     connect(m_pExecutor, &QueryExecutor::message, this, &QZQuorvinWindow::message);
-    connect(m_pExecutor, &QueryExecutor::resultReady, this, &QZQuorvinWindow::showResult);
+    connect(m_pExecutor, &QueryExecutor::resultReady, this, &QZQuorvinWindow::addResult);
+    connect(m_pExecutor, &QueryExecutor::runStarted, this, [this] {
+        m_tabResults[m_runPage].stale = true;
+    });
+    connect(m_pExecutor, &QueryExecutor::statementFailed, this, &QZQuorvinWindow::statementFailed);
+    connect(m_pExecutor, &QueryExecutor::statementRunning, this,
+            &QZQuorvinWindow::statementRunning);
+    connect(m_pResultSelector, qOverload<int>(&QComboBox::activated), this,
+            &QZQuorvinWindow::selectResult);
+    connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::showTabResults);
+    m_pExecutor->setImplicitCommitQuestion([this](const QStringList &statements) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
+                        QStringLiteral("次の文はサーバーが自動的にコミットします。"
+                                       "取り消しはできません。実行しますか？"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName(QStringLiteral("ConfirmImplicitCommitMessageBox"));
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        box.setInformativeText(statements.join(QLatin1Char('\n')));
+        return box.exec() == QMessageBox::Yes;
+    });
     connect(m_pExecutor, &QueryExecutor::runningChanged, this, [this](bool running) {
         // Set before Exec() returns and cleared when the work is done: code
         // outside the program waits on exactly these two.
-        if (running)
+        if (running) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
-        else
+        } else {
             QApplication::restoreOverrideCursor();
+            m_pRunLabel->clear();
+        }
         updateRunActions();
     });
     connect(m_pConnection, &DatabaseConnection::busyChanged, this,
@@ -181,11 +224,19 @@ bool QZQuorvinWindow::InitWindow()
         emit message(QStringLiteral("応答がないため接続を切断しました。"));
         setWindowTitle(QStringLiteral("Velquin"));
     });
+    connect(m_pExecCurrentAct, &QAction::triggered, this, &QZQuorvinWindow::ExecCurrent);
+    connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::updateStatementMark);
 
     m_pTabWidget->NewTab();
 
     QStatusBar *bar = statusBar();
     bar->show();
+    m_pRunLabel = new QLabel(bar);
+    m_pRunLabel->setObjectName(QStringLiteral("m_pRunLabel"));
+    bar->addPermanentWidget(m_pRunLabel);
+    m_pResultInfo = new QLabel(bar);
+    m_pResultInfo->setObjectName(QStringLiteral("m_pResultInfo"));
+    bar->addPermanentWidget(m_pResultInfo);
     connect(this, &QZQuorvinWindow::message, bar,
             [bar](const QString &text) { bar->showMessage(text); });
 
@@ -240,4 +291,23 @@ void QZQuorvinWindow::updateRunActions()
     m_pExecAct->setEnabled(!m_pExecutor->running());
     m_pCancelAct->setEnabled(m_pExecutor->running() || m_pConnection->isBusy()
                              || m_pConnection->state() == DatabaseConnection::Opening);
+}
+
+void QZQuorvinWindow::updateStatementMark()
+{
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    connect(page, &QPlainTextEdit::cursorPositionChanged, this,
+            &QZQuorvinWindow::updateStatementMark, Qt::UniqueConnection);
+    // The text is split again on every cursor move; past this size typing
+    // would lag, and such a text is a file to run, not a statement to pick.
+    constexpr int MaxMarkedText = 1 << 20;
+    std::optional<SqlStatement> statement;
+    if (page->document()->characterCount() <= MaxMarkedText)
+        statement = statementAt(page->toPlainText(), page->textCursor().position());
+    if (statement)
+        page->markStatement(int(statement->start), int(statement->end));
+    else
+        page->clearStatementMark();
 }

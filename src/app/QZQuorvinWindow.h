@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
+class QAbstractItemModel;
 class QAction;
+class QComboBox;
+class QLabel;
 class QMenuBar;
 class QSplitter;
 class QTableView;
@@ -12,6 +17,7 @@ class ConnectDialog;
 class DatabaseConnection;
 class QueryExecutor;
 class QZEditTabWidget;
+class QZTextEdit;
 class ResultModel;
 
 // The one top-level window: editor tabs above the result grid, the menus and
@@ -46,15 +52,25 @@ protected slots:
     void Disconnect();
     void Exec();
     void Cancel();
+    void ExecCurrent();
 
 private:
     QAction *createAction(QAction *&member, const char *objectName, const QString &text,
                           const QKeySequence &shortcut);
     void loadToolBarIcons();
+    bool readyToRun();
+    void statementFailed(qsizetype start, qsizetype end);
+    void statementRunning(int index, int count, qsizetype start, qsizetype end);
+    void addResult(ResultModel *model);
+    void showTabResults();
+    void selectResult(int index);
+    void updateResultInfo();
     void showResult(ResultModel *model);
     void connectionFailed();
     void connectionOpened(const QString &database, const QString &user);
     void updateRunActions();
+    // Marks the statement under the current editor's cursor.
+    void updateStatementMark();
 
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
@@ -76,7 +92,23 @@ private:
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
     QAction *m_pCancelAct = nullptr;
+    QAction *m_pExecCurrentAct = nullptr;
     ConnectDialog *m_pConnectDialog = nullptr;
     DatabaseConnection *m_pConnection = nullptr;
     QueryExecutor *m_pExecutor = nullptr;
+    QComboBox *m_pResultSelector = nullptr;
+    QLabel *m_pRunLabel = nullptr;
+    QLabel *m_pResultInfo = nullptr;
+    QAbstractItemModel *m_pEmptyModel = nullptr;
+
+    // Each editor tab keeps the results of its last run.
+    struct TabResults
+    {
+        QList<QPointer<ResultModel>> models;
+        int shown = -1;
+        bool stale = false; // a new run began: replaced by its first result
+    };
+    QHash<QZTextEdit *, TabResults> m_tabResults;
+    QPointer<QZTextEdit> m_runPage;
+    int m_runOffset = 0;
 };

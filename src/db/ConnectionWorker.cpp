@@ -37,6 +37,16 @@ bool isMysqlDriver(const QString &driver)
         || driver == QLatin1String("QMYSQL3");
 }
 
+// A CALL answers with more than one result; only the first is shown, and
+// the rest must be read before the connection takes the next command.
+void dropFurtherResults(MYSQL *mysql)
+{
+    while (mysql_more_results(mysql) && mysql_next_result(mysql) == 0) {
+        if (MYSQL_RES *extra = mysql_use_result(mysql))
+            mysql_free_result(extra);
+    }
+}
+
 bool isLostConnection(int code)
 {
     return code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST
@@ -133,11 +143,35 @@ void ConnectionWorker::abortIo()
         NativeConnection::abort(m_mysql);
 }
 
+int ConnectionWorker::runScript(const QStringList &statements, quint64 ticket, const Sink &sink)
+{
+    int good = 0;
+    bool failed = false;
+    Sink watched = sink;
+    watched.outcome = [&](StatementResult result) {
+        failed = result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled;
+        sink.outcome(std::move(result));
+    };
+    watched.end = [&](StreamEnd end) {
+        failed = end.kind != StreamEnd::Complete;
+        sink.end(std::move(end));
+    };
+    for (const QString &sql : statements) {
+        if (stopRequested(ticket))
+            break;
+        run(sql, true, ticket, (ticket << 20) | quint64(good + 1), watched);
+        if (failed)
+            break;
+        ++good;
+    }
+    return good;
+}
+
 void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 ticket,
-                           const Sink &sink)
+                           quint64 streamId, const Sink &sink)
 {
     if (!m_mysql) {
-        runGeneric(sql, ticket, sink);
+        runGeneric(sql, ticket, streamId, sink);
         return;
     }
     QElapsedTimer clock;
@@ -169,6 +203,7 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             result.affectedRows = affected == my_ulonglong(~0ULL) ? -1 : qint64(affected);
             result.warningCount = int(mysql_warning_count(m_mysql));
             result.inTransaction = NativeConnection::inTransaction(m_mysql);
+            dropFurtherResults(m_mysql);
             if (collectWarnings && result.warningCount > 0)
                 result.warnings = NativeConnection::warnings(m_mysql, MaxWarnings);
         }
@@ -177,10 +212,11 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
         return;
     }
     MysqlRowSource source(m_mysql, native);
-    stream(source, ticket, clock, sink);
+    stream(source, ticket, streamId, clock, sink);
 }
 
-void ConnectionWorker::runGeneric(const QString &sql, quint64 ticket, const Sink &sink)
+void ConnectionWorker::runGeneric(const QString &sql, quint64 ticket, quint64 streamId,
+                                  const Sink &sink)
 {
     QElapsedTimer clock;
     clock.start();
@@ -204,16 +240,17 @@ void ConnectionWorker::runGeneric(const QString &sql, quint64 ticket, const Sink
         return;
     }
     QueryRowSource source(std::move(query));
-    stream(source, ticket, clock, sink);
+    stream(source, ticket, streamId, clock, sink);
 }
 
-void ConnectionWorker::stream(RowSource &source, quint64 ticket, QElapsedTimer &clock,
-                              const Sink &sink)
+void ConnectionWorker::stream(RowSource &source, quint64 ticket, quint64 streamId,
+                              QElapsedTimer &clock, const Sink &sink)
 {
     StatementResult result;
     result.kind = StatementResult::Rows;
     result.columns = source.columns();
-    result.streamId = ticket;
+    result.streamId = streamId;
+    result.inTransaction = m_mysql ? NativeConnection::inTransaction(m_mysql) : m_inGenericTransaction;
     result.firstRows = std::make_shared<RowStore>();
     StreamEnd end;
     bool cut = false;
@@ -262,8 +299,11 @@ void ConnectionWorker::stream(RowSource &source, quint64 ticket, QElapsedTimer &
 
     if (cut && !source.atEnd() && m_mysql)
         NativeConnection::killQuery(m_params, m_threadId, KillTimeoutSeconds);
-    if (auto *native = dynamic_cast<MysqlRowSource *>(&source))
+    if (auto *native = dynamic_cast<MysqlRowSource *>(&source)) {
         native->close(); // drops what the server still sends
+        if (!native->error().isSet())
+            dropFurtherResults(m_mysql);
+    }
     end.error = source.error();
     if (cut)
         end.kind = StreamEnd::Cut;

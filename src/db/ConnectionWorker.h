@@ -36,7 +36,12 @@ public:
 
     DbError open(const ConnectionParams &params, int timeoutSeconds, unsigned long *threadId);
     void close();
-    void run(const QString &sql, bool collectWarnings, quint64 ticket, const Sink &sink);
+    // Runs one statement; rows, if any, stream out under streamId.
+    void run(const QString &sql, bool collectWarnings, quint64 ticket, quint64 streamId,
+             const Sink &sink);
+    // Runs statements in order until one fails or is stopped; returns how
+    // many ran to a good end.
+    int runScript(const QStringList &statements, quint64 ticket, const Sink &sink);
     TransactionOutcome transact(TransactionOp op);
 
     // Any thread: the job with this ticket (and every earlier one) stops
@@ -54,8 +59,9 @@ public:
 
 private:
     bool stopRequested(quint64 ticket) const { return m_stopTicket >= ticket; }
-    void stream(RowSource &source, quint64 ticket, QElapsedTimer &clock, const Sink &sink);
-    void runGeneric(const QString &sql, quint64 ticket, const Sink &sink);
+    void stream(RowSource &source, quint64 ticket, quint64 streamId, QElapsedTimer &clock,
+                const Sink &sink);
+    void runGeneric(const QString &sql, quint64 ticket, quint64 streamId, const Sink &sink);
 
     const QString m_name;
     ConnectionParams m_params;

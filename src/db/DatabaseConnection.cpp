@@ -169,19 +169,19 @@ void DatabaseConnection::close()
     emit closed();
 }
 
-void DatabaseConnection::run(const QString &sql, bool collectWarnings,
+std::shared_ptr<ConnectionWorker::Sink>
+DatabaseConnection::makeSink(quint64 ticket, bool finishesJob,
                              std::function<void(const StatementResult &)> done)
 {
     const quint64 generation = m_generation;
-    const quint64 ticket = m_posted + 1;
-    ConnectionWorker *worker = m_worker;
-    auto sink = std::make_shared<ConnectionWorker::Sink>();
     const std::shared_ptr<Mailbox> mailbox = m_mailbox;
-    sink->outcome = [this, mailbox, generation, ticket, done](StatementResult result) {
-        deliver(mailbox, generation, [this, ticket, done, result] {
+    auto sink = std::make_shared<ConnectionWorker::Sink>();
+    sink->outcome = [this, mailbox, generation, ticket, finishesJob,
+                     done](StatementResult result) {
+        deliver(mailbox, generation, [this, ticket, finishesJob, done, result] {
             if (result.kind == StatementResult::Rows)
                 m_streamId = result.streamId;
-            else
+            else if (finishesJob)
                 finished(ticket);
             done(result);
         });
@@ -189,16 +189,45 @@ void DatabaseConnection::run(const QString &sql, bool collectWarnings,
     sink->rows = [this, mailbox, generation](std::shared_ptr<RowStore> batch) {
         deliver(mailbox, generation, [this, batch] { emit rowsArrived(m_streamId, batch); });
     };
-    sink->end = [this, mailbox, generation, ticket](StreamEnd end) {
-        deliver(mailbox, generation, [this, ticket, end] {
-            const quint64 id = m_streamId;
-            m_streamId = 0;
-            finished(ticket);
+    sink->end = [this, mailbox, generation, ticket, finishesJob](StreamEnd end) {
+        deliver(mailbox, generation, [this, ticket, finishesJob, end] {
+            const quint64 id = std::exchange(m_streamId, 0);
+            if (finishesJob)
+                finished(ticket);
             emit streamEnded(id, end);
         });
     };
+    return sink;
+}
+
+void DatabaseConnection::run(const QString &sql, bool collectWarnings,
+                             std::function<void(const StatementResult &)> done)
+{
+    const quint64 ticket = m_posted + 1;
+    ConnectionWorker *worker = m_worker;
+    auto sink = makeSink(ticket, true, std::move(done));
     post([worker, sql, collectWarnings, ticket, sink] {
-        worker->run(sql, collectWarnings, ticket, *sink);
+        worker->run(sql, collectWarnings, ticket, ticket << 20, *sink);
+    });
+}
+
+void DatabaseConnection::runScript(const QStringList &statements,
+                                   std::function<void(int, const StatementResult &)> each,
+                                   std::function<void(int)> done)
+{
+    const quint64 ticket = m_posted + 1;
+    const quint64 generation = m_generation;
+    ConnectionWorker *worker = m_worker;
+    auto index = std::make_shared<int>(0); // touched on this thread only
+    auto sink = makeSink(ticket, false, [index, each](const StatementResult &result) {
+        each((*index)++, result);
+    });
+    post([this, mailbox = m_mailbox, worker, statements, ticket, generation, sink, done] {
+        const int good = worker->runScript(statements, ticket, *sink);
+        deliver(mailbox, generation, [this, ticket, good, done] {
+            finished(ticket);
+            done(good);
+        });
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConnectionParams.h"
+#include "ConnectionWorker.h"
 #include "StatementResult.h"
 
 #include <QObject>
@@ -12,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-class ConnectionWorker;
 class QThread;
 class RowStore;
 
@@ -56,6 +56,12 @@ public:
     void close();
     void run(const QString &sql, bool collectWarnings,
              std::function<void(const StatementResult &)> done);
+    // Runs statements one after another on the database thread, stopping at
+    // the first that fails. `each` hears every statement's outcome (rows
+    // stream as for run()); `done` how many ran to a good end.
+    void runScript(const QStringList &statements,
+                   std::function<void(int index, const StatementResult &)> each,
+                   std::function<void(int good)> done);
     void transaction(TransactionOp op, std::function<void(const TransactionOutcome &)> done);
 
     // Stops what runs now: an opening, a statement or a stream. Rows that
@@ -75,6 +81,8 @@ signals:
 private:
     quint64 post(std::function<void()> job);
     void finished(quint64 ticket);
+    std::shared_ptr<ConnectionWorker::Sink> makeSink(quint64 ticket, bool finishesJob,
+                                                     std::function<void(const StatementResult &)> done);
     // Outcomes reach the window's thread only while this object lives.
     struct Mailbox
     {

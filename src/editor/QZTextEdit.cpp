@@ -18,6 +18,35 @@ QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
 
 QZTextEdit::~QZTextEdit() = default;
 
+void QZTextEdit::markStatement(int start, int end)
+{
+    const int last = document()->characterCount() - 1;
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(document());
+    mark.cursor.setPosition(qBound(0, start, last));
+    mark.cursor.setPosition(qBound(0, end, last), QTextCursor::KeepAnchor);
+    // Faint enough that the real selection and the text stay readable over it.
+    QColor tint = palette().color(QPalette::Highlight);
+    tint.setAlpha(36);
+    mark.format.setBackground(tint);
+    setExtraSelections({ mark });
+}
+
+void QZTextEdit::clearStatementMark()
+{
+    setExtraSelections({});
+}
+
+void QZTextEdit::selectRange(int start, int end)
+{
+    const int last = document()->characterCount() - 1;
+    QTextCursor cursor(document());
+    cursor.setPosition(qBound(0, start, last));
+    cursor.setPosition(qBound(0, end, last), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
 void QZTextEdit::OnPopupMenuSelectAll()
 {
     selectAll();

@@ -16,6 +16,13 @@ public:
     explicit QZTextEdit(QWidget *parent = nullptr, const char *name = nullptr);
     ~QZTextEdit() override;
 
+    // A faint background over start..end (positions as QTextCursor counts
+    // them) shows which statement would run; it does not touch the selection.
+    void markStatement(int start, int end);
+    void clearStatementMark();
+    // Selects start..end and scrolls it into view, e.g. a statement that failed.
+    void selectRange(int start, int end);
+
 protected slots:
     virtual void OnPopupMenuSelectAll();
 

@@ -3,6 +3,20 @@
 #include "DatabaseConnection.h"
 #include "ResultModel.h"
 #include "StatementClassifier.h"
+#include "StatementKeywords.h"
+
+namespace {
+
+QString firstLine(const QString &statement)
+{
+    constexpr int Shown = 60;
+    QString line = statement.section(QLatin1Char('\n'), 0, 0).simplified();
+    if (line.size() > Shown || statement.contains(QLatin1Char('\n')))
+        line = line.left(Shown) + QChar(0x2026);
+    return line;
+}
+
+} // namespace
 
 QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
     : QObject(parent)
@@ -28,49 +42,62 @@ void QueryExecutor::cancel()
     m_connection->cancel();
 }
 
-void QueryExecutor::execute(const QString &text)
+bool QueryExecutor::begin()
 {
     if (m_running)
-        return;
-    const int kind = classifyStatement(text);
-    if (kind != SqlSelect && kind != SqlInsert && kind != SqlUpdate && kind != SqlDelete)
-        return;
+        return false;
     // A result still streaming in is left: its rows so far stay in the grid.
     if (m_connection->isStreaming())
         m_connection->cancel();
     m_cancelled = false;
     m_streamCancelled = false;
+    m_change = Change();
     setRunning(true);
+    emit runStarted();
+    return true;
+}
+
+void QueryExecutor::execute(const QString &text)
+{
+    const int kind = classifyStatement(text);
+    if (kind != SqlSelect && kind != SqlInsert && kind != SqlUpdate && kind != SqlDelete)
+        return;
+    if (!begin())
+        return;
     if (kind == SqlSelect)
         runQuery(text);
     else
         runDataChange(text);
 }
 
+void QueryExecutor::showRows(const StatementResult &result)
+{
+    auto *model = new ResultModel(result.columns, result.firstRows);
+    model->follow(m_connection, result.streamId);
+    connect(model, &ResultModel::loadingFinished, this, [this, model] {
+        const StreamEnd &end = model->streamEnd();
+        if (end.kind == StreamEnd::Cancelled && m_streamCancelled)
+            emit message(QStringLiteral("キャンセルしました。"));
+        else if (end.kind == StreamEnd::Failed)
+            emit message(QStringLiteral("データベースに接続して下さい。"));
+        else if (end.kind == StreamEnd::Cut)
+            emit message(QStringLiteral("結果が大きすぎるため %L1 行で打ち切りました。")
+                             .arg(end.rows));
+    });
+    emit resultReady(model);
+}
+
 void QueryExecutor::runQuery(const QString &sql)
 {
     m_connection->run(sql, false, [this](const StatementResult &result) {
         switch (result.kind) {
-        case StatementResult::Rows: {
-            auto *model = new ResultModel(result.columns, result.firstRows);
-            model->follow(m_connection, result.streamId);
-            connect(model, &ResultModel::loadingFinished, this, [this, model] {
-                const StreamEnd &end = model->streamEnd();
-                if (end.kind == StreamEnd::Cancelled && m_streamCancelled)
-                    emit message(QStringLiteral("キャンセルしました。"));
-                else if (end.kind == StreamEnd::Failed)
-                    emit message(QStringLiteral("データベースに接続して下さい。"));
-                else if (end.kind == StreamEnd::Cut)
-                    emit message(QStringLiteral("結果が大きすぎるため %L1 行で打ち切りました。")
-                                     .arg(end.rows));
-            });
-            emit resultReady(model);
+        case StatementResult::Rows:
+            showRows(result);
             // Some statements end early but normally when killed (SLEEP()
             // returns 1): the user asked to stop, and it stopped.
             if (m_cancelled)
                 emit message(QStringLiteral("キャンセルしました。"));
             break;
-        }
         case StatementResult::NoResultSet:
             emit message(m_cancelled ? QStringLiteral("キャンセルしました。")
                                      : QStringLiteral("Query OK, affected rows: %1")
@@ -102,36 +129,50 @@ void QueryExecutor::runDataChange(const QString &sql)
             endTransaction(Cancel);
             return;
         }
-        m_connection->run(sql, true, [this](const StatementResult &result) {
-            changeRan(result);
-        });
+        m_connection->run(sql, true,
+                          [this](const StatementResult &result) { changeRan(result); });
     });
 }
 
 void QueryExecutor::changeRan(const StatementResult &result)
 {
     if (result.kind == StatementResult::Rows || result.kind == StatementResult::NoResultSet) {
-        if (!result.inTransaction) {
-            // DDL, TRUNCATE or an explicit COMMIT ended the transaction on
-            // the server: a question would offer an undo that cannot happen.
-            emit message(QStringLiteral("変更は既にコミットされました。元に戻せません。"));
-            setRunning(false);
-            return;
-        }
-        if (m_cancelled) {
-            endTransaction(Cancel);
-            return;
-        }
-        const Answer answer = m_question ? m_question(result.affectedRows) : Cancel;
-        endTransaction(answer);
+        m_change.affectedRows = result.affectedRows;
+        askToCommit(result.inTransaction);
+        return;
+    }
+    failed(result.kind == StatementResult::Cancelled, true);
+}
+
+void QueryExecutor::askToCommit(bool inTransaction)
+{
+    if (!inTransaction) {
+        // DDL, TRUNCATE or an explicit COMMIT ended the transaction on the
+        // server: a question would offer an undo that cannot happen.
+        emit message(QStringLiteral("変更は既にコミットされました。元に戻せません。"));
+        setRunning(false);
+        return;
+    }
+    if (m_cancelled) {
+        endTransaction(Cancel);
+        return;
+    }
+    endTransaction(m_question ? m_question(m_change) : Cancel);
+}
+
+void QueryExecutor::failed(bool cancelled, bool inTransaction)
+{
+    const QString text = cancelled ? QStringLiteral("キャンセルしました。") : QStringLiteral("エラー");
+    if (!inTransaction) {
+        emit message(text);
+        setRunning(false);
         return;
     }
     // Never leave a failed change's transaction open: it would hold its
     // locks, and the next BEGIN would silently commit it.
-    const bool cancelled = result.kind == StatementResult::Cancelled;
     m_connection->transaction(DatabaseConnection::Rollback,
-                              [this, cancelled](const TransactionOutcome &) {
-        emit message(cancelled ? QStringLiteral("キャンセルしました。") : QStringLiteral("エラー"));
+                              [this, text](const TransactionOutcome &) {
+        emit message(text);
         setRunning(false);
     });
 }
@@ -161,4 +202,86 @@ void QueryExecutor::endTransaction(Answer answer)
             emit message(QStringLiteral("ロールバックしました。"));
         setRunning(false);
     });
+}
+
+void QueryExecutor::executeScript(const QList<SqlStatement> &statements)
+{
+    QStringList committing;
+    bool changes = false;
+    for (const SqlStatement &statement : statements) {
+        const StatementNature nature = natureOf(statement.text);
+        if (nature == StatementNature::ImplicitCommit)
+            committing << firstLine(statement.text);
+        changes = changes || nature == StatementNature::DataChange;
+    }
+    // Named before anything runs: once one of these has run, part of the
+    // script is committed whatever the user answers at the end.
+    if (!committing.isEmpty() && !(m_implicitQuestion && m_implicitQuestion(committing))) {
+        emit message(QStringLiteral("実行を取り止めました。"));
+        return;
+    }
+    if (!begin())
+        return;
+    if (!changes) {
+        runScriptStatements(statements, false);
+        return;
+    }
+    m_connection->transaction(DatabaseConnection::Begin,
+                              [this, statements](const TransactionOutcome &begun) {
+        if (!begun.ok) {
+            emit message(QStringLiteral("トランザクション失敗"));
+            setRunning(false);
+            return;
+        }
+        emit message(QStringLiteral("トランザクション開始"));
+        runScriptStatements(statements, true);
+    });
+}
+
+void QueryExecutor::runScriptStatements(const QList<SqlStatement> &statements, bool inTransaction)
+{
+    QStringList texts;
+    for (const SqlStatement &statement : statements)
+        texts << statement.text;
+    const int count = int(statements.size());
+    emit statementRunning(0, count, statements.first().start, statements.first().end);
+    m_connection->runScript(
+        texts,
+        [this, statements, count](int index, const StatementResult &result) {
+            m_last = result;
+            if (result.kind == StatementResult::Rows)
+                showRows(result);
+            if (result.kind == StatementResult::NoResultSet
+                && natureOf(statements[index].text) == StatementNature::DataChange) {
+                m_change.affectedRows += qMax<qint64>(0, result.affectedRows);
+                m_change.statements << QStringLiteral("%1: %2 — %L3 行")
+                                           .arg(index + 1)
+                                           .arg(firstLine(statements[index].text))
+                                           .arg(result.affectedRows);
+            }
+            if (index + 1 < count && (result.kind == StatementResult::Rows
+                                      || result.kind == StatementResult::NoResultSet))
+                emit statementRunning(index + 1, count, statements[index + 1].start,
+                                      statements[index + 1].end);
+        },
+        [this, statements, inTransaction](int good) {
+            scriptEnded(statements, good, inTransaction);
+        });
+}
+
+void QueryExecutor::scriptEnded(const QList<SqlStatement> &statements, int good,
+                                bool inTransaction)
+{
+    if (good < statements.size()) {
+        const SqlStatement &bad = statements[good];
+        emit statementFailed(bad.start, bad.end);
+        failed(m_cancelled || m_last.kind == StatementResult::Cancelled, inTransaction);
+        return;
+    }
+    if (inTransaction) {
+        askToCommit(m_last.inTransaction);
+        return;
+    }
+    emit message(QStringLiteral("%L1 文を実行しました。").arg(statements.size()));
+    setRunning(false);
 }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// What a statement of a script does, as far as running it safely goes.
+enum class StatementNature {
+    Query,          // yields rows and changes nothing: select, show, describe, explain, with … select
+    DataChange,     // changes rows and can be rolled back: insert, update, delete, replace, load data, call
+    ImplicitCommit, // the server commits by itself: DDL, grant, lock, transaction control, …
+    Session,        // changes only this session's state: use, set, prepare, temporary tables
+    Other,          // nothing known: let the caller decide
+};
+
+// Both read a single statement (no delimiter). Keywords are case-insensitive;
+// words in comments, strings and quoted names are not keywords, while the
+// text of an executable comment (/*! … */, /*M! … */) is, since the server runs it.
+
+// The first word of the statement, lower-cased; empty when it has none.
+QString firstKeyword(const QString &statement);
+
+StatementNature natureOf(const QString &statement);
