@@ -23,7 +23,6 @@ const QString ConnectionName = QStringLiteral("MySQL");
 // Enough rows for the first screen of any sensible window; the rest follows
 // from the event loop.
 constexpr int FirstScreenRows = 256;
-constexpr int MaxInitialColumnWidth = 320;
 
 class WaitCursor
 {
@@ -104,12 +103,11 @@ void QZQuorvinWindow::showResult(ResultModel *model)
     delete old;
 
     m_pDataTable->scrollToTop();
-    m_pDataTable->resizeColumnsToContents();
-    QHeaderView *columns = m_pDataTable->horizontalHeader();
-    for (int c = 0; c < columns->count(); ++c) {
-        if (columns->sectionSize(c) > MaxInitialColumnWidth)
-            columns->resizeSection(c, MaxInitialColumnWidth);
-    }
+    // A new result starts unsorted, its columns as wide as their widest
+    // values, growing as wider rows arrive.
+    m_pDataTable->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    fitColumnsToWidest(true);
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { fitColumnsToWidest(false); });
 }
 
 void QZQuorvinWindow::runDataChange(const QString &sql)

@@ -46,6 +46,9 @@ bool QZQuorvinWindow::InitWindow()
     auto *fileMenu = new QMenu(QStringLiteral("ファイル"), this);
     fileMenu->setObjectName(QStringLiteral("File Popup Menu"));
     m_pMenuBar->addMenu(fileMenu);
+    fileMenu->addAction(createAction(m_pExportAct, "m_pExportAct",
+                                     QStringLiteral("エクスポート…"), {}));
+    fileMenu->addSeparator();
     fileMenu->addAction(createAction(m_pExitAct, "m_pExitAct", QStringLiteral("終了"), {}));
 
     auto *editMenu = new QMenu(QStringLiteral("編集"), this);
@@ -99,6 +102,7 @@ bool QZQuorvinWindow::InitWindow()
         m_pDataTable->fontMetrics().height() + 6);
     m_pDataTable->setWordWrap(false);
     m_pDataTable->setModel(new QStandardItemModel(40, 15, m_pDataTable));
+    setUpResultGrid();
 
     loadToolBarIcons();
 

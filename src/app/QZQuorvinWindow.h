@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <vector>
+
 class QAction;
 class QMenuBar;
 class QSplitter;
@@ -32,6 +34,9 @@ public:
 signals:
     void message(const QString &text);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 protected slots:
     void Open();
     void Save();
@@ -58,6 +63,14 @@ private:
     void runDataChange(const QString &sql);
     void connectionFailed();
 
+    // The result grid's own commands (ResultCommands.cpp).
+    void setUpResultGrid();
+    void copyResult(int format, bool withHeaders);
+    void exportResult();
+    // Sizes the grid's columns to their widest values; afterwards only
+    // grows columns the user has not resized himself.
+    void fitColumnsToWidest(bool fresh);
+
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
     QTableView *m_pDataTable = nullptr;
@@ -77,5 +90,11 @@ private:
     QAction *m_pCloseTabAct = nullptr;
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
+    QAction *m_pExportAct = nullptr;
+    QAction *m_pCopyCellsAct = nullptr;
+    QAction *m_pCopyWithHeadersAct = nullptr;
+    QAction *m_pCopyAsInsertAct = nullptr;
+    std::vector<int> m_columnWidths;
+    quint64 m_widthVersion = 0;
     ConnectDialog *m_pConnectDialog = nullptr;
 };
