@@ -1,16 +1,14 @@
 #include "QZQuorvinWindow.h"
 #include "ResultModel.h"
+#include "RowStore.h"
 #include "TestSupport.h"
 
 #include <QBrush>
+#include <QHeaderView>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
-#include <QMessageBox>
-#include <QPointer>
-#include <QPushButton>
 #include <QTest>
 
 namespace {
@@ -30,14 +28,13 @@ private slots:
 
     void valuesMatchTheClient_data();
     void valuesMatchTheClient();
-    void nullIsNotTheTextNull();
-    void binaryAsHex();
-    void hugeValueIsShownCut();
+    void nullAndBinaryAsTheUserReadsThem();
+    void wideRowsAndAppendedBatches();
     void rowsOutliveDisconnect();
-    void replacementQueryResets();
-    void incrementalLoading();
-    void nextCommandWhileLoading_data();
-    void nextCommandWhileLoading();
+    void sortByColumn_data();
+    void sortByColumn();
+    void headerClickSortsAndNewResultIsUnsorted();
+    void widthFromWidestValueDeepInResult();
 
 private:
     ResultModel *model() const;
@@ -52,11 +49,13 @@ void tst_ResultModel::initTestCase()
     m_server = TestServer::fromEnvironment();
     QVERIFY2(m_server.isValid(), qPrintable(m_server.describe()));
     QVERIFY(m_server.recreateDatabase(Database));
-    QSqlDatabase check = m_server.openCheckConnection(QStringLiteral("check"), Database);
-    QSqlQuery q(check);
-    QVERIFY(q.exec("CREATE TABLE big (id INT PRIMARY KEY, name VARCHAR(40), note VARCHAR(100))"));
-    QVERIFY(q.exec("INSERT INTO big SELECT seq, CONCAT('name ', seq), CONCAT('備考', seq, '🍣') "
-                   "FROM seq_1_to_100000"));
+    QSqlQuery q(m_server.openCheckConnection(QStringLiteral("check"), Database));
+    QVERIFY(q.exec("CREATE TABLE sorting (n INT, d DECIMAL(30,10), u BIGINT UNSIGNED, f DOUBLE, "
+                   "t VARCHAR(10)) CHARACTER SET utf8mb4"));
+    QVERIFY(q.exec("INSERT INTO sorting VALUES (1, 10.5, 9223372036854775808, 1e20, 'b'), "
+                   "(2, -2.25, 18446744073709551615, -1.5, 'a'), (3, NULL, 1, NULL, NULL), "
+                   "(4, 9.75, 9223372036854775807, 5e-7, 'B'), (5, 10.5, 0, 0.0000012, 'あ'), "
+                   "(6, 0.0000000001, 18446744073709551614, 100, '')"));
 }
 
 void tst_ResultModel::init()
@@ -136,45 +135,59 @@ void tst_ResultModel::valuesMatchTheClient()
     QCOMPARE(model()->index(0, 0).data().toString(), shown);
 }
 
-void tst_ResultModel::nullIsNotTheTextNull()
+void tst_ResultModel::nullAndBinaryAsTheUserReadsThem()
 {
-    m_session.run(QStringLiteral("select NULL as a, 'NULL' as b"));
+    m_session.run(QStringLiteral("select NULL as a, 'NULL' as b, CAST(X'00FF10' AS BINARY(3)) as c, "
+                                 "X'' as d, b'101' as e"));
     QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("NULL"));
     QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("NULL"));
     QVERIFY(model()->isNull(0, 0));
     QVERIFY(!model()->isNull(0, 1));
     // The user tells them apart on screen.
     QVERIFY(model()->index(0, 0).data(Qt::ForegroundRole) != model()->index(0, 1).data(Qt::ForegroundRole));
+    QCOMPARE(model()->cellText(0, 2), QStringLiteral("0x00FF10"));
+    QCOMPARE(model()->cellText(0, 3), QStringLiteral("0x"));
+    QCOMPARE(model()->cellText(0, 4), QStringLiteral("0x05"));
 }
 
-void tst_ResultModel::binaryAsHex()
+// Rows wider than the store's checkpoint stride, NULLs and long values on
+// both sides of each checkpoint, and a batch taken over by another store.
+void tst_ResultModel::wideRowsAndAppendedBatches()
 {
-    m_session.run(QStringLiteral("select CAST(X'00FF10' AS BINARY(3)) as a, X'' as b, "
-                       "CAST('日本' AS BINARY) as c, b'101' as d, 'text' as e"));
-    QCOMPARE(model()->cellText(0, 0), QStringLiteral("0x00FF10"));
-    QCOMPARE(model()->cellText(0, 1), QStringLiteral("0x"));
-    QCOMPARE(model()->cellText(0, 2), QStringLiteral("0x") + QString::fromLatin1(QByteArray("日本").toHex().toUpper()));
-    QCOMPARE(model()->cellText(0, 3), QStringLiteral("0x05"));
-    QCOMPARE(model()->cellText(0, 4), QStringLiteral("text"));
-}
-
-void tst_ResultModel::hugeValueIsShownCut()
-{
-    // 16 MB in one cell: held whole, shown cut, painted without trouble.
-    m_session.run(QStringLiteral("select REPEAT('あ', 16 * 1024 * 1024 / 3) as v, 1 as n"));
-    QVERIFY(model());
-    QCOMPARE(model()->cellText(0, 0).size(), 16 * 1024 * 1024 / 3);
-    const QString shown = model()->index(0, 0).data().toString();
-    QVERIFY(shown.size() < 5000);
-    QVERIFY(shown.startsWith(QStringLiteral("ああ")));
-    QVERIFY(!shown.contains(QChar(0xFFFD)));
-    m_session.grid()->viewport()->repaint();
-    QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("1"));
+    constexpr int Columns = 40, Rows = 50;
+    // Every seventh cell NULL, the diagonal long.
+    auto value = [](int r, int c) { return QByteArray(c == r % Columns ? 300 : 1, char('a' + c % 26)); };
+    auto isNull = [](int r, int c) { return (c + r) % 7 == 0; };
+    RowStore store, batch;
+    for (int r = 0; r < Rows; ++r) {
+        std::vector<QByteArray> text(Columns);
+        std::vector<const char *> cells(Columns);
+        std::vector<unsigned long> sizes(Columns);
+        for (int c = 0; c < Columns; ++c) {
+            text[c] = value(r, c);
+            cells[c] = isNull(r, c) ? nullptr : text[c].constData();
+            sizes[c] = (unsigned long)text[c].size();
+        }
+        (r < 10 ? store : batch).appendRow(cells.data(), sizes.data(), Columns);
+    }
+    store.append(std::move(batch));
+    QCOMPARE(batch.rowCount(), 0);
+    QCOMPARE(store.rowCount(), Rows);
+    for (int r = 0; r < Rows; ++r) {
+        for (int c = 0; c < Columns; ++c) {
+            const RowStore::Cell cell = store.cell(r, c);
+            QCOMPARE(cell.isNull, isNull(r, c));
+            if (!cell.isNull)
+                QCOMPARE(QByteArray(cell.data, cell.size), value(r, c));
+        }
+    }
+    QCOMPARE(store.widest(33).unitsRow, 33); // found in the appended batch
+    QCOMPARE(store.widest(3).bytes, 300u);
 }
 
 void tst_ResultModel::rowsOutliveDisconnect()
 {
-    m_session.run(QStringLiteral("select id, note from big order by id limit 500"));
+    m_session.run(QStringLiteral("select seq as id, concat('備考', seq, '🍣') as note from seq_1_to_500"));
     m_session.trigger("m_pDisconnectAct");
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
 
@@ -193,84 +206,63 @@ void tst_ResultModel::rowsOutliveDisconnect()
     QCOMPARE(model()->index(250, 0).data().toString(), QStringLiteral("251"));
 }
 
-void tst_ResultModel::replacementQueryResets()
+void tst_ResultModel::sortByColumn_data()
 {
-    m_session.run(QStringLiteral("select id, name, note from big order by id limit 10"));
-    QPointer<QAbstractItemModel> first = m_session.grid()->model();
-    QCOMPARE(first->columnCount(), 3);
-    m_session.run(QStringLiteral("select 'x' as only_column"));
-    QVERIFY(!first); // the old result is released
-    QCOMPARE(model()->columnCount(), 1);
-    QCOMPARE(model()->rowCount(), 1);
-    QCOMPARE(model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("only_column"));
-
-    // A failing query leaves the last result in place.
-    m_session.run(QStringLiteral("select * from no_such_table"));
-    QCOMPARE(model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("only_column"));
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<QString>("order"); // of column n
+    // Ties (d = 10.5) keep the order the rows came in, both ways.
+    QTest::newRow("decimal, NULL first") << 1 << false << "3 2 6 4 1 5";
+    QTest::newRow("decimal descending, NULL last") << 1 << true << "1 5 4 6 2 3";
+    QTest::newRow("bigint unsigned beyond 2^63") << 2 << false << "5 3 4 1 6 2";
+    QTest::newRow("double with exponents") << 3 << false << "3 2 4 5 6 1";
+    QTest::newRow("text by the server's bytes") << 4 << false << "3 6 4 2 1 5";
 }
 
-void tst_ResultModel::incrementalLoading()
+void tst_ResultModel::sortByColumn()
 {
-    m_session.run(QStringLiteral("select id, name, note from big order by id"));
-    ResultModel *m = model();
-    QVERIFY(m->rowCount() >= 256);
-    QSignalSpy inserted(m, &QAbstractItemModel::rowsInserted);
-    QSignalSpy finished(m, &ResultModel::loadingFinished);
-    if (m->isLoading())
-        QVERIFY(finished.wait(30000));
-    QVERIFY(!m->isLoading());
-    QVERIFY(!m->loadFailed());
-    QCOMPARE(m->rowCount(), 100000);
-
-    // Rows announced in order and without gaps.
-    int next = -1;
-    for (const QList<QVariant> &args : inserted) {
-        if (next >= 0)
-            QCOMPARE(args.at(1).toInt(), next);
-        next = args.at(2).toInt() + 1;
-    }
-    for (int row : { 0, 255, 256, 50000, 99999 }) {
-        QCOMPARE(m->index(row, 0).data().toString(), QString::number(row + 1));
-        QCOMPARE(m->index(row, 2).data().toString(), QStringLiteral("備考%1🍣").arg(row + 1));
-    }
-    QCOMPARE(m->headerData(99999, Qt::Vertical).toInt(), 100000);
+    QFETCH(int, column);
+    QFETCH(bool, descending);
+    QFETCH(QString, order);
+    m_session.run(QStringLiteral("select n, d, u, f, t from sorting order by n"));
+    model()->sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    QStringList shown;
+    for (int r = 0; r < model()->rowCount(); ++r)
+        shown << model()->index(r, 0).data().toString();
+    QCOMPARE(shown.join(QLatin1Char(' ')), order);
+    model()->sort(-1);
+    QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("1"));
 }
 
-void tst_ResultModel::nextCommandWhileLoading_data()
+void tst_ResultModel::headerClickSortsAndNewResultIsUnsorted()
 {
-    QTest::addColumn<QString>("action");
-    QTest::newRow("another query") << "query";
-    QTest::newRow("a data change") << "change";
-    QTest::newRow("disconnect") << "disconnect";
+    m_session.run(QStringLiteral("select n, d from sorting order by n"));
+    QHeaderView *header = m_session.grid()->horizontalHeader();
+    const QPoint onD(header->sectionViewportPosition(1) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, onD);
+    QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("NULL"));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, onD);
+    QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("10.5000000000"));
+    QCOMPARE(model()->index(5, 1).data().toString(), QStringLiteral("NULL"));
+
+    m_session.run(QStringLiteral("select n, d from sorting order by n"));
+    QCOMPARE(model()->sortColumn(), -1);
+    QCOMPARE(header->sortIndicatorSection(), -1);
+    QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("1"));
 }
 
-void tst_ResultModel::nextCommandWhileLoading()
+// Rows come in after the first screen; the one wide value is far down.
+void tst_ResultModel::widthFromWidestValueDeepInResult()
 {
-    QFETCH(QString, action);
-    m_session.run(QStringLiteral("select id, name, note from big order by id"));
-    QPointer<ResultModel> loading = model();
-    QVERIFY(loading->isLoading());
-
-    QSignalSpy status(&m_session.window(), &QZQuorvinWindow::message);
-    if (action == "query") {
-        m_session.run(QStringLiteral("select count(*) from big"));
-        QCOMPARE(model()->index(0, 0).data().toString(), QStringLiteral("100000"));
-    } else if (action == "change") {
-        ModalAnswerer no(QStringLiteral("ConfirmCommitMessageBox"), [](QWidget *w) {
-            static_cast<QMessageBox *>(w)->button(QMessageBox::No)->click();
-        });
-        m_session.run(QStringLiteral("update big set name = 'changed' where id = 1"));
-        QVERIFY(no.answered());
-        QCOMPARE(status.value(1).value(0).toString(), QStringLiteral("ロールバックしました。"));
-        QCOMPARE(loading->rowCount(), 100000);
-    } else {
-        m_session.trigger("m_pDisconnectAct");
-        // Everything the query returned is kept.
-        QCOMPARE(loading->rowCount(), 100000);
-        QCOMPARE(loading->index(99999, 0).data().toString(), QStringLiteral("100000"));
-    }
-    QVERIFY(!status.contains(QVariantList{ QStringLiteral("データベースに接続して下さい。") }));
-    QVERIFY(!status.contains(QVariantList{ QStringLiteral("エラー") }));
+    m_session.run(QStringLiteral("select if(seq = 90000, repeat('W', 20), 'x') as a, "
+                                 "if(seq = 95000, repeat('W', 200), 'x') as b from seq_1_to_100000"));
+    model()->finishLoading();
+    QCoreApplication::processEvents();
+    const QFontMetrics metrics = m_session.grid()->fontMetrics();
+    const int a = m_session.grid()->columnWidth(0);
+    QVERIFY2(a >= metrics.horizontalAdvance(QString(20, QLatin1Char('W'))) && a < ResultModel::MaxColumnWidth,
+             qPrintable(QString::number(a)));
+    QCOMPARE(m_session.grid()->columnWidth(1), ResultModel::MaxColumnWidth);
 }
 
 QTEST_MAIN(tst_ResultModel)
