@@ -7,6 +7,7 @@
 #include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
 #include "QZTextEdit.h"
+#include "ResultExporter.h"
 #include "ResultModel.h"
 #include "TestSupport.h"
 
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -46,15 +48,16 @@ struct ClientRun
     long peakKiB = 0;
 };
 
-// The reference: `mariadb --batch -e "select ..."` with its output thrown away.
-ClientRun runClient(const TestServer &server, const QString &sql)
+// The reference: `mariadb --batch -e "select ..."` with its output thrown
+// away, or written to a file.
+ClientRun runClient(const TestServer &server, const QString &sql, const char *output = "/dev/null")
 {
     QElapsedTimer clock;
     clock.start();
     const pid_t pid = fork();
     if (pid == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
+        const int out = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
         setenv("MYSQL_PWD", server.password.toLocal8Bit().constData(), 1);
         const QByteArray host = server.host.toLocal8Bit(), port = QByteArray::number(server.port),
                          user = server.user.toLocal8Bit(), db = Database.toLocal8Bit(),
@@ -95,6 +98,15 @@ bool prepareTable(const TestServer &server, int rows, QString &table)
     if (!ok)
         std::printf("setup failed: %s\n", qPrintable(q.lastError().text()));
     return ok;
+}
+
+// Every other column a number, the rest text: 4,096 of them, 300 rows.
+QString wideQuery()
+{
+    QStringList columns;
+    for (int c = 1; c <= 4096; ++c)
+        columns << (c % 2 ? QStringLiteral("seq + %1 as c%1") : QStringLiteral("concat('値', seq, '_%1') as c%1")).arg(c);
+    return QStringLiteral("select %1 from seq_1_to_300").arg(columns.join(QStringLiteral(", ")));
 }
 
 double timed(const std::function<void()> &step)
@@ -225,9 +237,51 @@ int main(int argc, char *argv[])
         }));
     }
 
+    // Copy, sort and export of the whole loaded result.
+    auto *model = qobject_cast<ResultModel *>(grid->model());
+    const int columns = model->columnCount();
+    grid->selectAll();
+    const double copyMs = timed([&] {
+        window.findChild<QAction *>(QStringLiteral("m_pCopyCellsAct"))->trigger();
+    });
+    grid->clearSelection();
+    const double sortMs = timed([&] { model->sort(3, Qt::AscendingOrder); });
+    const double sortBackMs = timed([&] { model->sort(3, Qt::DescendingOrder); });
+    model->sort(-1);
+    const QByteArray exportPath = (scratch.path() + QStringLiteral("/export.csv")).toLocal8Bit();
+    const QByteArray clientPath = (scratch.path() + QStringLiteral("/client.tsv")).toLocal8Bit();
+    std::vector<double> exportMs, clientFileMs;
+    for (int i = 0; i < 3; ++i) {
+        clientFileMs.push_back(runClient(server, sql, clientPath.constData()).ms);
+        ResultExporter::Options csv;
+        csv.format = ResultExporter::Format::Csv;
+        csv.header = csv.byteOrderMark = true;
+        exportMs.push_back(timed([&] {
+            ResultExporter(*model, csv).writeFile(QString::fromLocal8Bit(exportPath));
+        }));
+    }
+    const qint64 exportBytes = QFileInfo(QString::fromLocal8Bit(exportPath)).size();
+    const qint64 clientBytes = QFileInfo(QString::fromLocal8Bit(clientPath)).size();
+
+    // A wide result: 4,096 columns x 300 rows, F5 to the first screen.
+    window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))
+        ->currentPage()
+        ->setPlainText(wideQuery());
+    std::vector<double> wideMs;
+    for (int i = 0; i < 3; ++i) {
+        QAbstractItemModel *previous = grid->model();
+        wideMs.push_back(timed([&] {
+            window.findChild<QAction *>(QStringLiteral("m_pExecAct"))->trigger();
+            waitUntil([&] { return grid->model() != previous; });
+            grid->viewport()->repaint();
+        }));
+        waitUntil([&] { return !qobject_cast<ResultModel *>(grid->model())->isLoading(); });
+    }
+    const int wideColumns = grid->model()->columnCount();
+
     const double client = median(clientMs);
     const double first = median(firstScreen);
-    std::printf("rows                 %d (%d columns)\n", rows, grid->model()->columnCount());
+    std::printf("rows                 %d (%d columns)\n", rows, columns);
     std::printf("client fetch         %.1f ms (median of 3; mariadb --batch to /dev/null)\n", client);
     std::printf("first screen         %.1f ms (median of 3), ratio %.3f of the client (target <= 1.0)\n",
                 first, first / client);
@@ -239,6 +293,16 @@ int main(int argc, char *argv[])
                 median(steps), *std::max_element(steps.begin(), steps.end()));
     std::printf("memory growth        %.1f MiB, client peak RSS %.1f MiB, ratio %.3f (target <= 1.3)\n",
                 growthKiB / 1024.0, clientPeak / 1024.0, double(growthKiB) / double(clientPeak));
+
+    std::printf("copy all rows         %.1f ms (Ctrl+C with every cell selected; target <= 2000)\n", copyMs);
+    std::printf("sort by DECIMAL       %.1f ms ascending, %.1f ms descending (target <= 1000)\n",
+                sortMs, sortBackMs);
+    std::printf("export to CSV         %.1f ms (median of 3, %.1f MiB); client to a file %.1f ms "
+                "(%.1f MiB), ratio %.3f (target <= 0.5)\n",
+                median(exportMs), exportBytes / 1048576.0, median(clientFileMs),
+                clientBytes / 1048576.0, median(exportMs) / median(clientFileMs));
+    std::printf("wide first screen     %.1f ms (median of 3; %d columns x 300 rows; target <= 500)\n",
+                median(wideMs), wideColumns);
 
     window.findChild<QAction *>(QStringLiteral("m_pDisconnectAct"))->trigger();
     return atEnd ? 0 : 1;

@@ -18,9 +18,13 @@
 
 namespace {
 
-constexpr int MaxInitialColumnWidth = 320;
 
 } // namespace
+
+ResultModel *QZQuorvinWindow::resultModel() const
+{
+    return qobject_cast<ResultModel *>(m_pDataTable->model());
+}
 
 bool QZQuorvinWindow::readyToRun()
 {
@@ -181,10 +185,9 @@ void QZQuorvinWindow::showResult(ResultModel *model)
         return;
     m_pDataTable->setModel(model);
     m_pDataTable->scrollToTop();
-    m_pDataTable->resizeColumnsToContents();
-    QHeaderView *columns = m_pDataTable->horizontalHeader();
-    for (int c = 0; c < columns->count(); ++c) {
-        if (columns->sectionSize(c) > MaxInitialColumnWidth)
-            columns->resizeSection(c, MaxInitialColumnWidth);
-    }
+    // A new result starts unsorted, its columns as wide as their widest
+    // values, growing as wider rows arrive.
+    m_pDataTable->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    fitColumnsToWidest(true);
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { fitColumnsToWidest(false); });
 }

@@ -59,6 +59,9 @@ bool QZQuorvinWindow::InitWindow()
     auto *fileMenu = new QMenu(QStringLiteral("ファイル"), this);
     fileMenu->setObjectName(QStringLiteral("File Popup Menu"));
     m_pMenuBar->addMenu(fileMenu);
+    fileMenu->addAction(createAction(m_pExportAct, "m_pExportAct",
+                                     QStringLiteral("エクスポート…"), {}));
+    fileMenu->addSeparator();
     fileMenu->addAction(createAction(m_pExitAct, "m_pExitAct", QStringLiteral("終了"), {}));
 
     auto *editMenu = new QMenu(QStringLiteral("編集"), this);
@@ -136,6 +139,7 @@ bool QZQuorvinWindow::InitWindow()
     m_pDataTable->setWordWrap(false);
     m_pEmptyModel = new QStandardItemModel(40, 15, this);
     m_pDataTable->setModel(m_pEmptyModel);
+    setUpResultGrid();
 
     loadToolBarIcons();
 

@@ -6,6 +6,8 @@
 #include <QString>
 
 class QAbstractItemModel;
+#include <vector>
+
 class QAction;
 class QComboBox;
 class QLabel;
@@ -40,6 +42,9 @@ public:
 signals:
     void message(const QString &text);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 protected slots:
     void Open();
     void Save();
@@ -58,6 +63,8 @@ private:
     QAction *createAction(QAction *&member, const char *objectName, const QString &text,
                           const QKeySequence &shortcut);
     void loadToolBarIcons();
+    // The model behind the grid when it shows a query result, else null.
+    ResultModel *resultModel() const;
     bool readyToRun();
     void statementFailed(qsizetype start, qsizetype end);
     void statementRunning(int index, int count, qsizetype start, qsizetype end);
@@ -71,6 +78,14 @@ private:
     void updateRunActions();
     // Marks the statement under the current editor's cursor.
     void updateStatementMark();
+
+    // The result grid's own commands (ResultCommands.cpp).
+    void setUpResultGrid();
+    void copyResult(int format, bool withHeaders);
+    void exportResult();
+    // Sizes the grid's columns to their widest values; afterwards only
+    // grows columns the user has not resized himself.
+    void fitColumnsToWidest(bool fresh);
 
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
@@ -93,6 +108,12 @@ private:
     QAction *m_pExecAct = nullptr;
     QAction *m_pCancelAct = nullptr;
     QAction *m_pExecCurrentAct = nullptr;
+    QAction *m_pExportAct = nullptr;
+    QAction *m_pCopyCellsAct = nullptr;
+    QAction *m_pCopyWithHeadersAct = nullptr;
+    QAction *m_pCopyAsInsertAct = nullptr;
+    std::vector<int> m_columnWidths;
+    quint64 m_widthVersion = 0;
     ConnectDialog *m_pConnectDialog = nullptr;
     DatabaseConnection *m_pConnection = nullptr;
     QueryExecutor *m_pExecutor = nullptr;

@@ -6,10 +6,17 @@
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QFontMetrics>
+
+#include "RowOrder.h"
 
 #include <limits>
 
 namespace {
+
+// Room for the cell's margins, and in the header for the sort arrow.
+constexpr int CellPadding = 12;
+constexpr int HeaderPadding = 28;
 
 QString hexText(const char *data, qsizetype size, qsizetype limit)
 {
@@ -82,13 +89,13 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return displayText(m_rows.cell(index.row(), index.column()), index.column());
+        return displayText(rawCell(index.row(), index.column()), index.column());
     case Qt::ForegroundRole:
-        if (m_rows.cell(index.row(), index.column()).isNull)
+        if (rawCell(index.row(), index.column()).isNull)
             return QBrush(QColor(0x80, 0x80, 0x80));
         return {};
     case Qt::FontRole:
-        if (m_rows.cell(index.row(), index.column()).isNull) {
+        if (rawCell(index.row(), index.column()).isNull) {
             QFont font;
             font.setItalic(true);
             return font;
@@ -115,7 +122,7 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
 
 QString ResultModel::cellText(int row, int column) const
 {
-    const RowStore::Cell cell = m_rows.cell(row, column);
+    const RowStore::Cell cell = rawCell(row, column);
     if (cell.isNull)
         return QStringLiteral("NULL");
     if (m_columns[column].binary)
@@ -125,7 +132,66 @@ QString ResultModel::cellText(int row, int column) const
 
 bool ResultModel::isNull(int row, int column) const
 {
-    return m_rows.cell(row, column).isNull;
+    return rawCell(row, column).isNull;
+}
+
+RowStore::Cell ResultModel::rawCell(int row, int column) const
+{
+    return m_rows.cell(storedRow(row), column);
+}
+
+void ResultModel::sort(int column, Qt::SortOrder order)
+{
+    if (column >= columnCount() || (column < 0 && m_order.empty()))
+        return;
+    // Every row takes part in a sort: it happens once the last row is in.
+    if (isLoading()) {
+        m_pendingSort = { column, order };
+        return;
+    }
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> stored;
+    stored.reserve(size_t(before.size()));
+    for (const QModelIndex &index : before)
+        stored.push_back(storedRow(index.row()));
+
+    m_sortColumn = column;
+    if (column < 0)
+        m_order.clear();
+    else
+        m_order = sortedRows(m_rows, m_shownRows, column, m_columns[column].numeric,
+                             order == Qt::DescendingOrder);
+
+    if (!before.isEmpty()) {
+        std::vector<int> shownAt(static_cast<size_t>(m_shownRows));
+        for (int r = 0; r < m_shownRows; ++r)
+            shownAt[size_t(storedRow(r))] = r;
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (qsizetype i = 0; i < before.size(); ++i)
+            after.append(index(shownAt[size_t(stored[size_t(i)])], before[i].column()));
+        changePersistentIndexList(before, after);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int ResultModel::columnWidthHint(int column, const QFontMetrics &metrics) const
+{
+    int width = metrics.horizontalAdvance(m_columns[column].name) + HeaderPadding;
+    if (m_rows.rowCount() == 0)
+        return qMin(width, MaxColumnWidth);
+    const RowStore::Widest &widest = m_rows.widest(column);
+    int values = widest.hasNull ? metrics.horizontalAdvance(QStringLiteral("NULL")) : 0;
+    // The value with the most display units is the widest but for
+    // proportional-font quirks; the longest in bytes covers binary columns,
+    // whose hex text grows with the byte count.
+    for (const qsizetype row : { widest.unitsRow, widest.bytesRow }) {
+        if (row >= 0)
+            values = qMax(values, metrics.horizontalAdvance(displayText(m_rows.cell(row, column), column)));
+    }
+    return qMin(qMax(width, values + CellPadding), MaxColumnWidth);
 }
 
 void ResultModel::appendRows(RowStore &&batch)
@@ -154,4 +220,7 @@ void ResultModel::endStream(const StreamEnd &end)
     if (end.kind == StreamEnd::Failed)
         emit loadingFailed();
     emit loadingFinished();
+    const auto pending = std::exchange(m_pendingSort, { -1, Qt::AscendingOrder });
+    if (pending.first >= 0)
+        sort(pending.first, pending.second);
 }

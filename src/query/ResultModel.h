@@ -7,6 +7,9 @@
 #include <QAbstractTableModel>
 
 #include <memory>
+#include <vector>
+
+class QFontMetrics;
 
 class DatabaseConnection;
 
@@ -21,6 +24,8 @@ public:
     // Longest text a cell shows; the full value is longer only for huge
     // values that no cell could show anyway.
     static constexpr qsizetype MaxShownBytes = 4096;
+    // Widest a column starts; longer values are elided.
+    static constexpr int MaxColumnWidth = 320;
 
     ResultModel(const QList<ColumnInfo> &columns, std::shared_ptr<RowStore> firstRows,
                 QObject *parent = nullptr);
@@ -44,6 +49,21 @@ public:
     // whether it is SQL NULL.
     QString cellText(int row, int column) const;
     bool isNull(int row, int column) const;
+    // A cell as the server sent it, by the row the grid shows it in.
+    RowStore::Cell rawCell(int row, int column) const;
+    const QList<ColumnInfo> &columns() const { return m_columns; }
+
+    // Sorts the rows shown by one column (see RowOrder.h); a negative column
+    // gives back the order the rows arrived in. The stored rows stay as
+    // they are: the model keeps a permutation.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
+
+    // Width for a column that shows its widest value and header whole,
+    // up to MaxColumnWidth, found without looking at every cell.
+    int columnWidthHint(int column, const QFontMetrics &metrics) const;
+    // Changes whenever some column's hint may have grown.
+    quint64 widthVersion() const { return m_rows.widestVersion(); }
 
 signals:
     void loadingFinished();
@@ -52,10 +72,19 @@ signals:
 private:
     void publishRows();
     QString displayText(const RowStore::Cell &cell, int column) const;
+    int storedRow(int row) const
+    {
+        return size_t(row) < m_order.size() ? m_order[size_t(row)] : row;
+    }
 
     QList<ColumnInfo> m_columns;
     RowStore m_rows;
     int m_shownRows = 0;
     bool m_loading = false;
     StreamEnd m_end;
+    // Shown row -> stored row while sorted; empty in arrival order. Rows
+    // that arrive after a sort follow the sorted ones.
+    std::vector<int> m_order;
+    int m_sortColumn = -1;
+    std::pair<int, Qt::SortOrder> m_pendingSort{ -1, Qt::AscendingOrder };
 };
