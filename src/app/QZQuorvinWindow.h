@@ -3,11 +3,15 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QMenuBar;
 class QSplitter;
 class QTableView;
+class QTimer;
 class QToolBar;
+class TabStateStore;
 class ConnectDialog;
 class QZEditTabWidget;
 class ResultModel;
@@ -58,6 +62,14 @@ private:
     void runDataChange(const QString &sql);
     void connectionFailed();
 
+    // Tabs and files: the editor's text outlives the window and the process.
+    void restoreTabs();
+    void saveTabs();
+    void connectFileActions();
+    void openFile(const QString &path);
+    void saveCurrentTo(const QString &path);
+    void closeEvent(QCloseEvent *e) override;
+
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
     QTableView *m_pDataTable = nullptr;
@@ -78,4 +90,11 @@ private:
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
     ConnectDialog *m_pConnectDialog = nullptr;
+
+    QAction *m_pOpenAct = nullptr;
+    QAction *m_pSaveAct = nullptr;
+    QAction *m_pSaveAsAct = nullptr;
+    QAction *m_pReopenTabAct = nullptr;
+    QTimer *m_pTabSaveTimer = nullptr;
+    std::unique_ptr<TabStateStore> m_pTabStore;
 };
