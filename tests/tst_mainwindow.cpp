@@ -25,6 +25,10 @@ private slots:
     void declaredInterface();
     void iconsFromImageFolder();
     void findDoesNothingAndExitCloses();
+
+private:
+    // Windows keep their tabs in the working directory: never the build tree.
+    ScratchDirectory m_scratch;
 };
 
 void tst_MainWindow::startUpState()

@@ -177,7 +177,7 @@ void QZEditTabWidget::restore(const TabSession &session)
 
 bool QZEditTabWidget::isLoading() const
 {
-    for (QZTextEdit *page : findChildren<QZTextEdit *>(Qt::FindDirectChildrenOnly))
+    for (QZTextEdit *page : findChildren<QZTextEdit *>())
         if (page->isLoading())
             return true;
     return false;
@@ -187,7 +187,7 @@ void QZEditTabWidget::loadNextSlice()
 {
     // The tab in front first: that is the text the user is waiting for.
     QList<QZTextEdit *> pages{ currentPage() };
-    pages += findChildren<QZTextEdit *>(Qt::FindDirectChildrenOnly);
+    pages += findChildren<QZTextEdit *>();
     for (QZTextEdit *page : pages) {
         if (page && page->isLoading()) {
             if (page->loadSlice())
