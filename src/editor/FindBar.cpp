@@ -38,7 +38,8 @@ FindBar::FindBar(QWidget *parent)
     grid->addWidget(previous, 0, 1);
     grid->addWidget(next, 0, 2);
     grid->addWidget(m_pMatchCase, 0, 3);
-    grid->addWidget(close, 0, 4);
+    grid->addWidget(m_pStatus, 0, 4);
+    grid->addWidget(close, 0, 5);
     m_pReplaceRow = new QWidget(this);
     auto *row = new QHBoxLayout(m_pReplaceRow);
     row->setContentsMargins(0, 0, 0, 0);
@@ -46,7 +47,6 @@ FindBar::FindBar(QWidget *parent)
     row->addWidget(replaceOne);
     row->addWidget(replaceEvery);
     grid->addWidget(m_pReplaceRow, 1, 0, 1, 3);
-    grid->addWidget(m_pStatus, 1, 3, 1, 2);
 
     connect(next, &QPushButton::clicked, this, &FindBar::findNext);
     connect(previous, &QPushButton::clicked, this, &FindBar::findPrevious);

@@ -53,12 +53,14 @@ QString TabStateStore::statePath() const
 TabStateStore::Load TabStateStore::load(TabSession *session)
 {
     m_setAside.clear();
-    QFile file(statePath());
-    if (!file.exists())
+    const QFileInfo info(statePath());
+    if (!info.exists() && !info.isSymLink())
         return Load::NoState;
+    QFile file(statePath());
     QSet<QString> files;
     TabSession read;
-    if (file.open(QIODevice::ReadOnly) && readSession(file.readAll(), &read, &files)) {
+    // Only a regular file: opening a FIFO would block the start for ever.
+    if (info.isFile() && file.open(QIODevice::ReadOnly) && readSession(file.readAll(), &read, &files)) {
         *session = read;
         m_known.unite(files);
         return Load::Restored;
