@@ -24,7 +24,7 @@ private slots:
     void actionTable();
     void declaredInterface();
     void iconsFromImageFolder();
-    void findDoesNothingAndExitCloses();
+    void findOpensItsBarAndExitCloses();
 
 private:
     // Windows keep their tabs in the working directory: never the build tree.
@@ -174,7 +174,7 @@ void tst_MainWindow::iconsFromImageFolder()
     }
 }
 
-void tst_MainWindow::findDoesNothingAndExitCloses()
+void tst_MainWindow::findOpensItsBarAndExitCloses()
 {
     QZQuorvinWindow window;
     window.InitWindow();
@@ -184,6 +184,7 @@ void tst_MainWindow::findDoesNothingAndExitCloses()
     QSignalSpy spy(&window, &QZQuorvinWindow::message);
 
     triggerAction(window, "m_pFindAct");
+    QVERIFY(window.findChild<QWidget *>(QStringLiteral("FindBar"))->isVisible());
     QCOMPARE(spy.size(), 0);
     QVERIFY(window.isVisible());
 
