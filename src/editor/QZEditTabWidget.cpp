@@ -243,8 +243,7 @@ bool QZEditTabWidget::saveCurrent(const QString &path, QString *error)
         page->setCrlf(false);
     page->setFilePath(absolute);
     page->setEncodingGuessed(false);
-    if (!page->isLoading())
-        page->document()->setModified(false);
+    page->markSaved();
     updateLabel(page);
     emit sessionChanged();
     return true;

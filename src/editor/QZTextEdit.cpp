@@ -130,6 +130,14 @@ void QZTextEdit::finishLoading()
     document()->setModified(m_pendingModified);
 }
 
+void QZTextEdit::markSaved()
+{
+    if (isLoading())
+        m_pendingModified = false;
+    else
+        document()->setModified(false);
+}
+
 QString QZTextEdit::wholeText() const
 {
     return isLoading() ? m_pending : toPlainText();

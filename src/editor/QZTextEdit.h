@@ -33,6 +33,8 @@ public:
     QString wholeText() const;
     int wholeCursor() const;
     bool isLoading() const { return m_loadedUpTo >= 0; }
+    // The text now matches its file, including a text still being laid out.
+    void markSaved();
     // Adds the next slice of a large text; returns true once all is in.
     bool loadSlice();
 
