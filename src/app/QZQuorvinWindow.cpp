@@ -1,6 +1,5 @@
 #include "QZQuorvinWindow.h"
 
-#include "FindBar.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
 #include "ResultModel.h"
