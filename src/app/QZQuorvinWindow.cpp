@@ -7,9 +7,16 @@
 #include "ResultModel.h"
 #include "StatementClassifier.h"
 #include "StatementSplitter.h"
+#include "TabStateStore.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
@@ -59,6 +66,13 @@ bool QZQuorvinWindow::InitWindow()
     auto *fileMenu = new QMenu(QStringLiteral("ファイル"), this);
     fileMenu->setObjectName(QStringLiteral("File Popup Menu"));
     m_pMenuBar->addMenu(fileMenu);
+    fileMenu->addAction(createAction(m_pOpenAct, "m_pOpenAct", QStringLiteral("開く..."),
+                                     QKeySequence(Qt::CTRL | Qt::Key_O)));
+    fileMenu->addAction(createAction(m_pSaveAct, "m_pSaveAct", QStringLiteral("保存"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_S)));
+    fileMenu->addAction(createAction(m_pSaveAsAct, "m_pSaveAsAct",
+                                     QStringLiteral("名前を付けて保存..."),
+                                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
     fileMenu->addAction(createAction(m_pExportAct, "m_pExportAct",
                                      QStringLiteral("エクスポート…"), {}));
     fileMenu->addSeparator();
@@ -79,6 +93,9 @@ bool QZQuorvinWindow::InitWindow()
                                      QKeySequence(Qt::CTRL | Qt::Key_V)));
     editMenu->addAction(createAction(m_pFindAct, "m_pFindAct", QStringLiteral("Find"),
                                      QKeySequence(Qt::CTRL | Qt::Key_F)));
+    editMenu->addAction(createAction(m_pReopenTabAct, "m_pReopenTabAct",
+                                     QStringLiteral("閉じたタブを開き直す"),
+                                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T)));
 
     m_pToolBar1 = addToolBar(QString());
     m_pToolBar1->setObjectName(QStringLiteral("m_pToolBar1"));
@@ -231,7 +248,8 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pExecCurrentAct, &QAction::triggered, this, &QZQuorvinWindow::ExecCurrent);
     connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::updateStatementMark);
 
-    m_pTabWidget->NewTab();
+    connectFileActions();
+    restoreTabs();
 
     QStatusBar *bar = statusBar();
     bar->show();
@@ -272,13 +290,42 @@ int QZQuorvinWindow::ClassifySQL(QString sql)
 
 void QZQuorvinWindow::Open()
 {
-    emit message(QStringLiteral("開けました。"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("開く"), QString(),
+        QStringLiteral("SQL (*.sql);;テキスト (*.txt);;すべてのファイル (*)"));
+    if (!path.isEmpty())
+        openFile(path);
 }
 
-void QZQuorvinWindow::Save() {}
-void QZQuorvinWindow::SaveAs() {}
+void QZQuorvinWindow::Save()
+{
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    if (page->filePath().isEmpty())
+        SaveAs();
+    else
+        saveCurrentTo(page->filePath());
+}
+
+void QZQuorvinWindow::SaveAs()
+{
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("名前を付けて保存"), page->filePath(),
+        QStringLiteral("SQL (*.sql);;すべてのファイル (*)"));
+    if (!path.isEmpty())
+        saveCurrentTo(path);
+}
+
 void QZQuorvinWindow::Print() {}
-void QZQuorvinWindow::Find() {}
+
+void QZQuorvinWindow::Find()
+{
+    m_pTabWidget->showFindBar(false);
+}
 
 void QZQuorvinWindow::Exit()
 {
@@ -292,7 +339,9 @@ void QZQuorvinWindow::Clear()
 
 void QZQuorvinWindow::updateRunActions()
 {
-    m_pExecAct->setEnabled(!m_pExecutor->running());
+    const bool free = !m_pExecutor->running() && !m_pTabWidget->isLoading();
+    m_pExecAct->setEnabled(free);
+    m_pExecCurrentAct->setEnabled(free);
     m_pCancelAct->setEnabled(m_pExecutor->running() || m_pConnection->isBusy()
                              || m_pConnection->state() == DatabaseConnection::Opening);
 }
@@ -314,4 +363,101 @@ void QZQuorvinWindow::updateStatementMark()
         page->markStatement(int(statement->start), int(statement->end));
     else
         page->clearStatementMark();
+}
+
+void QZQuorvinWindow::connectFileActions()
+{
+    connect(m_pOpenAct, &QAction::triggered, this, &QZQuorvinWindow::Open);
+    connect(m_pSaveAct, &QAction::triggered, this, &QZQuorvinWindow::Save);
+    connect(m_pSaveAsAct, &QAction::triggered, this, &QZQuorvinWindow::SaveAs);
+    connect(m_pReopenTabAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::ReopenTab);
+}
+
+void QZQuorvinWindow::restoreTabs()
+{
+    m_pTabStore = std::make_unique<TabStateStore>(QDir::currentPath());
+    TabSession session;
+    const TabStateStore::Load result = m_pTabStore->load(&session);
+    if (result == TabStateStore::Load::Restored)
+        m_pTabWidget->restore(session);
+    else
+        m_pTabWidget->NewTab();
+    if (result == TabStateStore::Load::Unreadable) {
+        const QString aside = QFileInfo(m_pTabStore->setAsidePath()).fileName();
+        // Posted once the status bar listens, after InitWindow() returns.
+        QTimer::singleShot(0, this, [this, aside] {
+            emit message(QStringLiteral("前回のタブを読み込めませんでした（%1 に残しました）。").arg(aside));
+        });
+    }
+
+    // Not restarted by each keystroke: a save follows at most 2 s after the
+    // first unsaved change, so a crash loses at most the last 2 s of typing.
+    m_pTabSaveTimer = new QTimer(this);
+    m_pTabSaveTimer->setSingleShot(true);
+    m_pTabSaveTimer->setInterval(2000);
+    connect(m_pTabSaveTimer, &QTimer::timeout, this, &QZQuorvinWindow::saveTabs);
+    connect(m_pTabWidget, &QZEditTabWidget::sessionChanged, m_pTabSaveTimer, [this] {
+        if (!m_pTabSaveTimer->isActive())
+            m_pTabSaveTimer->start();
+    });
+
+    // A statement must never run from a text that is only partly in the editor.
+    connect(m_pTabWidget, &QZEditTabWidget::loadingFinished, this,
+            &QZQuorvinWindow::updateRunActions);
+    updateRunActions();
+}
+
+void QZQuorvinWindow::saveTabs()
+{
+    if (!m_pTabStore)
+        return;
+    m_pTabSaveTimer->stop();
+    if (!m_pTabStore->save(m_pTabWidget->session()))
+        emit message(QStringLiteral("タブを保存できませんでした（%1）。").arg(m_pTabStore->errorString()));
+}
+
+void QZQuorvinWindow::closeEvent(QCloseEvent *e)
+{
+    saveTabs();
+    QMainWindow::closeEvent(e);
+}
+
+void QZQuorvinWindow::openFile(const QString &path)
+{
+    QString error;
+    switch (m_pTabWidget->openFile(path, &error)) {
+    case QZEditTabWidget::OpenResult::Opened:
+        emit message(QStringLiteral("開けました。"));
+        break;
+    case QZEditTabWidget::OpenResult::OpenedGuessing:
+        emit message(QStringLiteral("文字コードを判別できないため UTF-8 として開きました。"
+                                    "保存すると内容が変わることがあります。"));
+        break;
+    case QZEditTabWidget::OpenResult::Failed:
+        emit message(QStringLiteral("開けませんでした（%1）。").arg(error));
+        break;
+    }
+}
+
+void QZQuorvinWindow::saveCurrentTo(const QString &path)
+{
+    QZTextEdit *page = m_pTabWidget->currentPage();
+    if (!page)
+        return;
+    if (page->encodingGuessed() && QFileInfo(path).absoluteFilePath() == page->filePath()) {
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Velquin"),
+            QStringLiteral("このファイルは文字コードを判別できないまま開いています。"
+                           "上書きすると元の内容が失われることがあります。保存しますか？"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            emit message(QStringLiteral("保存しませんでした。"));
+            return;
+        }
+    }
+    QString error;
+    if (m_pTabWidget->saveCurrent(path, &error))
+        emit message(QStringLiteral("保存しました。"));
+    else
+        emit message(QStringLiteral("保存できませんでした（%1）。元のファイルはそのままです。").arg(error));
 }

@@ -7,6 +7,7 @@
 
 class QAbstractItemModel;
 #include <vector>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -14,7 +15,9 @@ class QLabel;
 class QMenuBar;
 class QSplitter;
 class QTableView;
+class QTimer;
 class QToolBar;
+class TabStateStore;
 class ConnectDialog;
 class DatabaseConnection;
 class QueryExecutor;
@@ -87,6 +90,14 @@ private:
     // grows columns the user has not resized himself.
     void fitColumnsToWidest(bool fresh);
 
+    // Tabs and files: the editor's text outlives the window and the process.
+    void restoreTabs();
+    void saveTabs();
+    void connectFileActions();
+    void openFile(const QString &path);
+    void saveCurrentTo(const QString &path);
+    void closeEvent(QCloseEvent *e) override;
+
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
     QTableView *m_pDataTable = nullptr;
@@ -132,4 +143,11 @@ private:
     QHash<QZTextEdit *, TabResults> m_tabResults;
     QPointer<QZTextEdit> m_runPage;
     int m_runOffset = 0;
+
+    QAction *m_pOpenAct = nullptr;
+    QAction *m_pSaveAct = nullptr;
+    QAction *m_pSaveAsAct = nullptr;
+    QAction *m_pReopenTabAct = nullptr;
+    QTimer *m_pTabSaveTimer = nullptr;
+    std::unique_ptr<TabStateStore> m_pTabStore;
 };

@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QTextBlock>
 
 QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
     : QPlainTextEdit(parent)
@@ -94,4 +95,84 @@ QMenu *QZTextEdit::createPopupMenu(const QPoint &)
         connect(action, &QAction::triggered, this, item.slot);
     }
     return menu;
+}
+
+namespace {
+// Texts above this are laid out in slices of about this size: laying out a
+// 20 MB text at once keeps the window from appearing for a second or more.
+constexpr qsizetype SliceChars = 1 << 20;
+}
+
+void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
+{
+    m_pending.clear();
+    m_loadedUpTo = -1;
+    if (text.size() <= SliceChars) {
+        setPlainText(text);
+        QTextCursor c(document());
+        c.setPosition(qBound(0, cursor, int(document()->characterCount()) - 1));
+        setTextCursor(c);
+        document()->setModified(modified);
+        return;
+    }
+    setPlainText(QString());
+    document()->setUndoRedoEnabled(false);
+    setReadOnly(true);
+    m_pending = text;
+    m_loadedUpTo = 0;
+    m_pendingCursor = cursor;
+    m_pendingModified = modified;
+}
+
+bool QZTextEdit::loadSlice()
+{
+    if (!isLoading())
+        return true;
+    // Cut after a line end so that no slice splits a line (or a surrogate pair).
+    qsizetype end = m_loadedUpTo + SliceChars;
+    if (end >= m_pending.size()) {
+        end = m_pending.size();
+    } else {
+        const qsizetype lineEnd = m_pending.indexOf(u'\n', end);
+        end = lineEnd < 0 ? m_pending.size() : lineEnd + 1;
+    }
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::End);
+    c.insertText(QStringView(m_pending).mid(m_loadedUpTo, end - m_loadedUpTo).toString());
+    m_loadedUpTo = end;
+    if (end < m_pending.size())
+        return false;
+    finishLoading();
+    return true;
+}
+
+void QZTextEdit::finishLoading()
+{
+    m_pending.clear();
+    m_loadedUpTo = -1;
+    document()->setUndoRedoEnabled(true);
+    setReadOnly(false);
+    QTextCursor c(document());
+    c.setPosition(qBound(0, m_pendingCursor, int(document()->characterCount()) - 1));
+    setTextCursor(c);
+    ensureCursorVisible();
+    document()->setModified(m_pendingModified);
+}
+
+void QZTextEdit::markSaved()
+{
+    if (isLoading())
+        m_pendingModified = false;
+    else
+        document()->setModified(false);
+}
+
+QString QZTextEdit::wholeText() const
+{
+    return isLoading() ? m_pending : toPlainText();
+}
+
+int QZTextEdit::wholeCursor() const
+{
+    return isLoading() ? m_pendingCursor : textCursor().position();
 }

@@ -22,6 +22,27 @@ public:
     void clearStatementMark();
     // Selects start..end and scrolls it into view, e.g. a statement that failed.
     void selectRange(int start, int end);
+    // The file this page was opened from or saved to; empty for a scratch tab.
+    QString filePath() const { return m_filePath; }
+    void setFilePath(const QString &path) { m_filePath = path; }
+    // The file fitted no known encoding: saving it back needs the user's word.
+    bool encodingGuessed() const { return m_encodingGuessed; }
+    void setEncodingGuessed(bool guessed) { m_encodingGuessed = guessed; }
+    bool crlf() const { return m_crlf; }
+    void setCrlf(bool crlf) { m_crlf = crlf; }
+
+    // Replaces the text as one step the user cannot undo into. A large text
+    // is laid out in slices through loadSlice(), so that the window comes up
+    // at once; until then the page is read-only and wholeText() still gives
+    // all of it.
+    void setWholeText(const QString &text, int cursor, bool modified);
+    QString wholeText() const;
+    int wholeCursor() const;
+    bool isLoading() const { return m_loadedUpTo >= 0; }
+    // The text now matches its file, including a text still being laid out.
+    void markSaved();
+    // Adds the next slice of a large text; returns true once all is in.
+    bool loadSlice();
 
 protected slots:
     virtual void OnPopupMenuSelectAll();
@@ -33,4 +54,15 @@ protected:
 
     // Builds a new context menu; the caller owns it.
     virtual QMenu *createPopupMenu(const QPoint &pos);
+
+private:
+    void finishLoading();
+
+    QString m_filePath;
+    bool m_encodingGuessed = false;
+    bool m_crlf = false;
+    QString m_pending;
+    qsizetype m_loadedUpTo = -1;
+    int m_pendingCursor = 0;
+    bool m_pendingModified = false;
 };
