@@ -21,6 +21,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -31,6 +32,8 @@
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <limits>
 
 QZQuorvinWindow::QZQuorvinWindow(QWidget *parent, const char *name, Qt::WindowFlags f)
     : QMainWindow(parent, f)
@@ -131,6 +134,9 @@ bool QZQuorvinWindow::InitWindow()
     sqlMenu->addAction(m_pExecAct);
     sqlMenu->addAction(m_pExecCurrentAct);
     sqlMenu->addAction(m_pCancelAct);
+    sqlMenu->addSeparator();
+    sqlMenu->addAction(createAction(m_pResultLimitAct, "m_pResultLimitAct",
+                                    QStringLiteral("結果のメモリ上限..."), {}));
 
     m_pSplitter = new QSplitter(Qt::Vertical, this);
     m_pSplitter->setObjectName(QStringLiteral("m_pSplitter"));
@@ -178,8 +184,21 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pClearAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Clear);
     connect(m_pExecAct, &QAction::triggered, this, &QZQuorvinWindow::Exec);
     connect(m_pCancelAct, &QAction::triggered, this, &QZQuorvinWindow::Cancel);
+    connect(m_pResultLimitAct, &QAction::triggered, this, [this] {
+        bool ok = false;
+        const int mib = QInputDialog::getInt(
+            this, QStringLiteral("結果のメモリ上限"),
+            QStringLiteral("一つの結果が使えるメモリ (MiB)。超えた分の行は読み込みません。"),
+            int(resultMemoryLimit() >> 20), 1, std::numeric_limits<int>::max(), 64, &ok);
+        if (ok)
+            setResultMemoryLimit(qint64(mib) << 20);
+    });
 
     m_pConnection = new DatabaseConnection(this);
+    if (m_resultMemoryLimit > 0)
+        m_pConnection->setRowMemoryLimit(m_resultMemoryLimit);
+    else
+        m_resultMemoryLimit = m_pConnection->rowMemoryLimit();
     m_pExecutor = new QueryExecutor(m_pConnection, this);
     m_pExecutor->setCommitQuestion([this](const QueryExecutor::Change &change) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
@@ -335,6 +354,18 @@ void QZQuorvinWindow::Exit()
 void QZQuorvinWindow::Clear()
 {
     m_pTabWidget->Clear();
+}
+
+void QZQuorvinWindow::setResultMemoryLimit(qint64 bytes)
+{
+    m_resultMemoryLimit = bytes;
+    if (m_pConnection)
+        m_pConnection->setRowMemoryLimit(bytes);
+}
+
+qint64 QZQuorvinWindow::resultMemoryLimit() const
+{
+    return m_resultMemoryLimit;
 }
 
 void QZQuorvinWindow::updateRunActions()

@@ -39,6 +39,10 @@ public:
 
     bool InitWindow();
 
+    // The most memory one result may take; rows past it are not read.
+    void setResultMemoryLimit(qint64 bytes);
+    qint64 resultMemoryLimit() const;
+
     // The statement kind of a text (see StatementClassifier.h).
     int ClassifySQL(QString sql);
 
@@ -118,6 +122,8 @@ private:
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
     QAction *m_pCancelAct = nullptr;
+    QAction *m_pResultLimitAct = nullptr;
+    qint64 m_resultMemoryLimit = 0;
     QAction *m_pExecCurrentAct = nullptr;
     QAction *m_pExportAct = nullptr;
     QAction *m_pCopyCellsAct = nullptr;

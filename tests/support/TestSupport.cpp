@@ -138,13 +138,13 @@ bool connectWindow(QZQuorvinWindow &window, const ConnectionParams &p)
         dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
     });
     QString last;
-    QObject::connect(&window, &QZQuorvinWindow::message, &window,
+    QObject listener;
+    QObject::connect(&window, &QZQuorvinWindow::message, &listener,
                      [&last](const QString &text) { last = text; });
     window.findChild<QAction *>(QStringLiteral("m_pConnectAct"))->trigger();
     if (!answer.answered())
         return false;
     waitUntil([&] { return !last.isEmpty(); }, 20000);
-    QObject::disconnect(&window, &QZQuorvinWindow::message, &window, nullptr);
     return last == QStringLiteral("接続完了。");
 }
 
