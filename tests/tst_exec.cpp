@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -41,6 +42,7 @@ private slots:
     void scripts_data();
     void scripts();
     void selectionCursorAndFailingStatement();
+    void resultPerTab();
     void commitBoxThroughWindow_data();
     void commitBoxThroughWindow();
     void withoutConnectionAsksToConnect();
@@ -289,6 +291,28 @@ void tst_Exec::selectionCursorAndFailingStatement()
     QCOMPARE(session.statuses().constLast(), QStringLiteral("エラー"));
     QCOMPARE(page->textCursor().selectedText(), QStringLiteral("select * from nope"));
     QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
+    session.stop();
+}
+
+void tst_Exec::resultPerTab()
+{
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    auto *tabs = session.window().findChild<QZEditTabWidget *>();
+    auto header = [&] { return session.grid()->model()->headerData(0, Qt::Horizontal).toString(); };
+    session.run(QStringLiteral("select 1 as first_tab"));
+    tabs->NewTab();
+    QCOMPARE(session.grid()->model()->rowCount(), 40); // a new tab has no result yet
+    session.run(QStringLiteral("select 2 as second_tab"));
+    QPointer<QAbstractItemModel> second = session.grid()->model();
+    tabs->setCurrentIndex(0);
+    QCOMPARE(header(), QStringLiteral("first_tab"));
+    tabs->setCurrentIndex(1);
+    QCOMPARE(header(), QStringLiteral("second_tab"));
+    tabs->CloseTab(); // its result goes with it
+    QVERIFY(!second);
+    QCOMPARE(header(), QStringLiteral("first_tab"));
     session.stop();
 }
 

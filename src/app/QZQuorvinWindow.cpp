@@ -236,6 +236,13 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pResultSelector, qOverload<int>(&QComboBox::activated), this,
             &QZQuorvinWindow::selectResult);
     connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::showTabResults);
+    // A closed tab's results go with it: a large result is memory.
+    connect(m_pTabWidget, &QZEditTabWidget::pageClosed, this, [this](QZTextEdit *page) {
+        const TabResults results = m_tabResults.take(page);
+        for (const QPointer<ResultModel> &model : results.models)
+            delete model;
+        updateResultInfo();
+    });
     m_pExecutor->setImplicitCommitQuestion([this](const QStringList &statements) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
                         QStringLiteral("次の文はサーバーが自動的にコミットします。"

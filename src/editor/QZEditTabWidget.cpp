@@ -119,6 +119,8 @@ void QZEditTabWidget::CloseTab()
     }
     if (tabs == 1)
         NewTab();
+    if (page)
+        emit pageClosed(page);
     emit sessionChanged();
 }
 

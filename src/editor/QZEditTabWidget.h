@@ -50,6 +50,8 @@ signals:
     // Anything session() reports has changed.
     void sessionChanged();
     void loadingFinished();
+    // A page left the set (it may come back through ReopenTab()).
+    void pageClosed(QZTextEdit *page);
 
 public slots:
     void NewTab(const QString &);

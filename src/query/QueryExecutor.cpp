@@ -241,23 +241,32 @@ void QueryExecutor::executeScript(const QList<SqlStatement> &statements)
 void QueryExecutor::runScriptStatements(const QList<SqlStatement> &statements, bool inTransaction)
 {
     QStringList texts;
-    for (const SqlStatement &statement : statements)
+    auto natures = std::make_shared<std::vector<StatementNature>>();
+    for (const SqlStatement &statement : statements) {
         texts << statement.text;
+        natures->push_back(natureOf(statement.text));
+    }
     const int count = int(statements.size());
     emit statementRunning(0, count, statements.first().start, statements.first().end);
     m_connection->runScript(
         texts,
-        [this, statements, count](int index, const StatementResult &result) {
+        [this, statements, count, natures](int index, const StatementResult &result) {
             m_last = result;
             if (result.kind == StatementResult::Rows)
                 showRows(result);
             if (result.kind == StatementResult::NoResultSet
-                && natureOf(statements[index].text) == StatementNature::DataChange) {
+                && (*natures)[size_t(index)] == StatementNature::DataChange) {
                 m_change.affectedRows += qMax<qint64>(0, result.affectedRows);
-                m_change.statements << QStringLiteral("%1: %2 — %L3 行")
-                                           .arg(index + 1)
-                                           .arg(firstLine(statements[index].text))
-                                           .arg(result.affectedRows);
+                // The question lists the changes; past a screenful, a count.
+                constexpr int Listed = 200;
+                if (m_change.statements.size() < Listed) {
+                    m_change.statements << QStringLiteral("%1: %2 — %L3 行")
+                                               .arg(index + 1)
+                                               .arg(firstLine(statements[index].text))
+                                               .arg(result.affectedRows);
+                } else if (m_change.statements.size() == Listed) {
+                    m_change.statements << QStringLiteral("…");
+                }
             }
             if (index + 1 < count && (result.kind == StatementResult::Rows
                                       || result.kind == StatementResult::NoResultSet))
