@@ -29,6 +29,7 @@
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -307,6 +308,9 @@ void QZQuorvinWindow::loadToolBarIcons()
         if (!pixmap.isNull())
             icon.action->setIcon(QIcon(pixmap));
     }
+    // The commands added since the six bitmaps were drawn use the style's own.
+    m_pExecCurrentAct->setIcon(style()->standardIcon(QStyle::SP_MediaSeekForward));
+    m_pCancelAct->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
 }
 
 int QZQuorvinWindow::ClassifySQL(QString sql)
