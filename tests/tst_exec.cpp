@@ -39,6 +39,7 @@ private slots:
 
     void outcomes_data();
     void outcomes();
+    void failedBeginRunsNothing();
     void scripts_data();
     void scripts();
     void selectionCursorAndFailingStatement();
@@ -185,6 +186,23 @@ void tst_Exec::outcomes()
                     "WHERE p.db = 'vq_exec'")
                  .toInt(),
              0);
+}
+
+void tst_Exec::failedBeginRunsNothing()
+{
+    DatabaseConnection connection;
+    QVERIFY(openAndWait(connection, m_server.params(Database)));
+    QueryExecutor executor(&connection);
+    executor.setCommitQuestion([](const QueryExecutor::Change &) { return QueryExecutor::Yes; });
+    QSignalSpy messages(&executor, &QueryExecutor::message);
+    executor.setImplicitCommitQuestion([](const QStringList &) { return true; });
+    // Inside an XA transaction the server refuses a BEGIN.
+    executor.executeScript(splitStatements("select 1; xa start 'vq'").statements);
+    QTRY_VERIFY(!executor.running());
+    executor.execute(QStringLiteral("insert into items values (9, 'nine')"));
+    QTRY_VERIFY(!executor.running());
+    QCOMPARE(messages.last().first().toString(), QStringLiteral("トランザクション失敗"));
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
 }
 
 void tst_Exec::scripts_data()

@@ -45,9 +45,19 @@ void ResultModel::follow(DatabaseConnection *connection, quint64 streamId)
 {
     m_loading = true;
     connect(connection, &DatabaseConnection::rowsArrived, this,
-            [this, streamId](quint64 id, const std::shared_ptr<RowStore> &batch) {
-                if (id == streamId && m_loading)
+            [this, connection, streamId](quint64 id, const std::shared_ptr<RowStore> &batch) {
+                if (id != streamId || !m_loading)
+                    return;
+                try {
                     appendRows(std::move(*batch));
+                } catch (const std::bad_alloc &) {
+                    // Out of memory ends this result, never the program:
+                    // the rows so far stay, the rest is not read.
+                    StreamEnd end;
+                    end.kind = StreamEnd::Cut;
+                    endStream(end);
+                    connection->cancel();
+                }
             });
     connect(connection, &DatabaseConnection::streamEnded, this,
             [this, streamId](quint64 id, const StreamEnd &end) {
