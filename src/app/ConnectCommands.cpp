@@ -6,10 +6,7 @@
 
 #include "ConnectDialog.h"
 
-#include <QComboBox>
 #include <QDebug>
-#include <QLineEdit>
-#include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -39,10 +36,10 @@ void QZQuorvinWindow::Connect()
     if (m_pConnectDialog->exec() != QDialog::Accepted)
         return;
 
-    const QString driver = m_pConnectDialog->comboDriver->currentText();
+    const ConnectionParams params = m_pConnectDialog->params();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(driver, ConnectionName);
-        qDebug().noquote() << driver;
+        QSqlDatabase db = QSqlDatabase::addDatabase(params.driver, ConnectionName);
+        qDebug().noquote() << params.driver;
         if (!db.isValid()) {
             // Qt registers even a connection it has no driver for; take it back
             // so that the state is plainly "not connected".
@@ -52,22 +49,20 @@ void QZQuorvinWindow::Connect()
             return;
         }
 
-        db.setHostName(m_pConnectDialog->editHostname->text());
-        qDebug().noquote() << m_pConnectDialog->editHostname->text();
-        db.setDatabaseName(m_pConnectDialog->editDatabase->text());
-        qDebug().noquote() << m_pConnectDialog->editDatabase->text();
-        db.setPort(m_pConnectDialog->portSpinBox->value());
+        db.setHostName(params.host);
+        qDebug().noquote() << params.host;
+        db.setDatabaseName(params.database);
+        qDebug().noquote() << params.database;
+        db.setPort(params.port);
         db.setConnectOptions(ConnectOptions);
-        if (!db.open(m_pConnectDialog->editUsername->text(),
-                     m_pConnectDialog->editPassword->text())) {
+        if (!db.open(params.user, params.password)) {
             connectionFailed();
             return;
         }
     }
 
-    setWindowTitle(ProductName + QLatin1Char('(') + m_pConnectDialog->editDatabase->text()
-                   + QLatin1Char('@') + m_pConnectDialog->editUsername->text()
-                   + QStringLiteral("...に接続)"));
+    setWindowTitle(ProductName + QLatin1Char('(') + params.database + QLatin1Char('@')
+                   + params.user + QStringLiteral("...に接続)"));
     qDebug().noquote() << ProductName;
 
     {
