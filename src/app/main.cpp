@@ -1,9 +1,13 @@
+#include "CommandLine.h"
 #include "QZQuorvinWindow.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> code = CommandLine::earlyExit(argc, argv))
+        return *code;
+
     QApplication app(argc, argv);
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
 
