@@ -81,13 +81,23 @@ our_server_pid() {
   echo "$pid"
 }
 
+# Runs a command so that Ctrl+C reaches the calling script's traps. The
+# mariadb client catches SIGINT itself, kills its query and goes on, and bash
+# then leaves its own trap unrun; a wait on a background job is cut short by
+# the signal instead. Standard input is passed on explicitly, as a background
+# job would otherwise read /dev/null.
+interruptible() {
+  "$@" <&0 &
+  wait "$!"
+}
+
 # Starts a private server: start_private_server DIR PORT. Never touches the
 # system's own server (different data directory and socket).
 start_private_server() {
   local dir port=$2
   dir=$(server_dir "$1") || return 1
   if [[ ! -d $dir/data/mysql ]]; then
-    "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
+    interruptible "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
       --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
       >"$dir/install.log" 2>&1 || { cat "$dir/install.log"; return 1; }
   fi
@@ -97,7 +107,7 @@ start_private_server() {
     >>"$dir/stdout.log" 2>&1 &
   local server=$! i
   for i in $(seq 1 300); do
-    mariadb --no-defaults -S "$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 && return 0
+    interruptible mariadb --no-defaults -S "$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 && return 0
     kill -0 "$server" 2>/dev/null || break
     sleep 0.1
   done
@@ -191,8 +201,8 @@ start_sandbox() {
   start_private_server "$dir" "$port" || return 1
   if [[ ! -f $dir/$VELQUIN_SAMPLE_MARKER ]]; then
     echo "loading the sample shop (商品, 顧客, 注文)..."
-    mariadb --no-defaults -S "$dir/sock" -uroot <"$VELQUIN_ROOT/scripts/sample/shop.sql" || return 1
-    mariadb --no-defaults -S "$dir/sock" -uroot <<SQL || return 1
+    interruptible mariadb --no-defaults -S "$dir/sock" -uroot <"$VELQUIN_ROOT/scripts/sample/shop.sql" || return 1
+    interruptible mariadb --no-defaults -S "$dir/sock" -uroot <<SQL || return 1
 CREATE USER IF NOT EXISTS 'velquin'@'127.0.0.1' IDENTIFIED BY '$VELQUIN_SANDBOX_PASSWORD';
 CREATE USER IF NOT EXISTS 'velquin'@'localhost' IDENTIFIED BY '$VELQUIN_SANDBOX_PASSWORD';
 GRANT ALL ON shop.* TO 'velquin'@'127.0.0.1';
