@@ -67,18 +67,22 @@ server_dir() {
 # The pid of the mariadbd that serves DIR, or failure. A pid file alone
 # proves nothing: after a crash or a reboot its number may belong to any
 # process, so the process must be a mariadbd with our data directory.
+# The server writes its pid file only once it is up; the pid the script
+# launched covers an interrupt before that.
 our_server_pid() {
-  local dir pid
+  local dir pid file
+  local -a args
   [[ -d $1 ]] || return 1
   dir=$(server_dir "$1")
-  [[ -f $dir/pid ]] || return 1
-  pid=$(<"$dir/pid")
-  [[ $pid =~ ^[0-9]+$ ]] || return 1
-  local -a args
-  mapfile -d '' -t args <"/proc/$pid/cmdline" 2>/dev/null || return 1
-  ((${#args[@]} > 1)) && [[ $(basename -- "${args[0]}") == mariadbd ]] || return 1
-  printf '%s\n' "${args[@]:1}" | grep -qxF -- "--datadir=$dir/data" || return 1
-  echo "$pid"
+  for file in "$dir/pid" "$dir/launched.pid"; do
+    [[ -f $file ]] && pid=$(<"$file") && [[ $pid =~ ^[0-9]+$ ]] || continue
+    mapfile -d '' -t args 2>/dev/null <"/proc/$pid/cmdline" || continue
+    ((${#args[@]} > 1)) && [[ $(basename -- "${args[0]}") == mariadbd ]] || continue
+    printf '%s\n' "${args[@]:1}" | grep -qxF -- "--datadir=$dir/data" || continue
+    echo "$pid"
+    return 0
+  done
+  return 1
 }
 
 # Runs a command so that Ctrl+C reaches the calling script's traps. The
@@ -106,6 +110,7 @@ start_private_server() {
     --pid-file="$dir/pid" --log-error="$dir/err.log" --innodb-buffer-pool-size=256M \
     >>"$dir/stdout.log" 2>&1 &
   local server=$! i
+  echo "$server" >"$dir/launched.pid"
   for i in $(seq 1 300); do
     interruptible mariadb --no-defaults -S "$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 && return 0
     kill -0 "$server" 2>/dev/null || break
