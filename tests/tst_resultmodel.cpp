@@ -171,6 +171,7 @@ void tst_ResultModel::sortByHeaderClick()
     QFETCH(int, column);
     QFETCH(int, clicks);
     QFETCH(QString, order);
+    m_connection.reset(); // the program holds one connection at a time
     WindowSession session;
     session.start();
     QVERIFY(session.connect(m_server.params(Database)));
@@ -195,6 +196,7 @@ void tst_ResultModel::sortByHeaderClick()
 // Rows come in after the first screen; the one wide value is far down.
 void tst_ResultModel::widthFromWidestValueDeepInResult()
 {
+    m_connection.reset();
     WindowSession session;
     session.start();
     QVERIFY(session.connect(m_server.params(Database)));

@@ -2,7 +2,7 @@
 // through its own dialog (pre-filled from database.ini), a query's rows in
 // the grid.
 //
-//   velquin_screenshot OUTPUT.png PORT "SQL"    (run in the working directory)
+//   velquin_screenshot OUTPUT.png "SQL"    (run in the working directory)
 
 #include "QZEditTabWidget.h"
 #include "QZQuorvinWindow.h"
@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSpinBox>
 #include <QSplitter>
 #include <QTest>
 
@@ -23,13 +22,12 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: velquin_screenshot OUTPUT.png PORT SQL\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: velquin_screenshot OUTPUT.png SQL\n");
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
-    const int port = QString::fromLocal8Bit(argv[2]).toInt();
-    const QString sql = QString::fromUtf8(argv[3]);
+    const QString sql = QString::fromUtf8(argv[2]);
 
     QZQuorvinWindow window(nullptr, "QZQuorvinWindow");
     window.InitWindow();
@@ -39,8 +37,8 @@ int main(int argc, char *argv[])
     QTest::qWaitForWindowExposed(&window);
     window.findChild<QSplitter *>(QStringLiteral("m_pSplitter"))->setSizes({ 150, 500 });
 
-    ModalAnswerer ok(QStringLiteral("Connection Dialog"), [port](QWidget *dialog) {
-        dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(port);
+    // database.ini names the sandbox, its port in the host field.
+    ModalAnswerer ok(QStringLiteral("Connection Dialog"), [](QWidget *dialog) {
         dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
     });
     window.findChild<QAction *>(QStringLiteral("m_pConnectAct"))->trigger();

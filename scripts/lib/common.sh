@@ -5,8 +5,12 @@ VELQUIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages the program needs to build and run.
 VELQUIN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libqt6sql6-mysql libmariadb-dev)
-# ...and what the tests add: a real server and its client.
-VELQUIN_TEST_PACKAGES=(mariadb-server mariadb-client clang libclang-rt-14-dev procps)
+# A private server needs only mariadbd, mariadb-install-db and the client:
+# mariadb-server-core has them without the system service, which would
+# install itself on 3306 and start at every boot.
+VELQUIN_SERVER_PACKAGES=(mariadb-server-core mariadb-client)
+# ...and what the tests add.
+VELQUIN_TEST_PACKAGES=("${VELQUIN_SERVER_PACKAGES[@]}" clang libclang-rt-14-dev procps)
 
 as_root() {
   if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
@@ -37,6 +41,15 @@ build_project() {
   build_dir "$VELQUIN_ROOT/build" "$@"
 }
 
+# Only the program: what scripts/run needs, without the tests and benchmark.
+build_program() {
+  local dir=$VELQUIN_ROOT/build
+  if [[ ! -f $dir/CMakeCache.txt ]]; then
+    cmake -S "$VELQUIN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$dir" --parallel "$(nproc)" --target velquin
+}
+
 mariadb_bin() {
   local name=$1 d
   for d in /usr/sbin /usr/bin /usr/local/sbin /usr/local/bin; do
@@ -45,13 +58,50 @@ mariadb_bin() {
   command -v "$name"
 }
 
+# The absolute, symlink-free path of a directory (created if need be), so
+# that the server's command line and later checks name it the same way.
+server_dir() {
+  mkdir -p "$1" && (cd "$1" && pwd -P)
+}
+
+# The pid of the mariadbd that serves DIR, or failure. A pid file alone
+# proves nothing: after a crash or a reboot its number may belong to any
+# process, so the process must be a mariadbd with our data directory.
+# The server writes its pid file only once it is up; the pid the script
+# launched covers an interrupt before that.
+our_server_pid() {
+  local dir pid file
+  local -a args
+  [[ -d $1 ]] || return 1
+  dir=$(server_dir "$1")
+  for file in "$dir/pid" "$dir/launched.pid"; do
+    [[ -f $file ]] && pid=$(<"$file") && [[ $pid =~ ^[0-9]+$ ]] || continue
+    mapfile -d '' -t args 2>/dev/null <"/proc/$pid/cmdline" || continue
+    ((${#args[@]} > 1)) && [[ $(basename -- "${args[0]}") == mariadbd ]] || continue
+    printf '%s\n' "${args[@]:1}" | grep -qxF -- "--datadir=$dir/data" || continue
+    echo "$pid"
+    return 0
+  done
+  return 1
+}
+
+# Runs a command so that Ctrl+C reaches the calling script's traps. The
+# mariadb client catches SIGINT itself, kills its query and goes on, and bash
+# then leaves its own trap unrun; a wait on a background job is cut short by
+# the signal instead. Standard input is passed on explicitly, as a background
+# job would otherwise read /dev/null.
+interruptible() {
+  "$@" <&0 &
+  wait "$!"
+}
+
 # Starts a private server: start_private_server DIR PORT. Never touches the
-# system's own server (different port, data directory and socket).
+# system's own server (different data directory and socket).
 start_private_server() {
-  local dir=$1 port=$2
-  mkdir -p "$dir"
+  local dir port=$2
+  dir=$(server_dir "$1") || return 1
   if [[ ! -d $dir/data/mysql ]]; then
-    "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
+    interruptible "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
       --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
       >"$dir/install.log" 2>&1 || { cat "$dir/install.log"; return 1; }
   fi
@@ -59,26 +109,37 @@ start_private_server() {
     --socket="$dir/sock" --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
     --pid-file="$dir/pid" --log-error="$dir/err.log" --innodb-buffer-pool-size=256M \
     >>"$dir/stdout.log" 2>&1 &
-  local i
+  local server=$! i
+  echo "$server" >"$dir/launched.pid"
   for i in $(seq 1 300); do
-    mariadb --no-defaults -S "$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 && return 0
+    interruptible mariadb --no-defaults -S "$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 && return 0
+    kill -0 "$server" 2>/dev/null || break
     sleep 0.1
   done
-  echo "the private MariaDB server did not start; its log:"; cat "$dir/err.log"
+  echo "the private MariaDB server did not start; its log:"; tail -n 30 "$dir/err.log"
   return 1
 }
 
+# Stops the server of DIR, if it is running: by its pid when that really is
+# our mariadbd, else through its socket. Anything else is left alone.
 stop_private_server() {
-  local dir=$1 pid
-  [[ -f $dir/pid ]] || return 0
-  pid=$(cat "$dir/pid")
-  kill "$pid" 2>/dev/null || return 0
-  local i
-  for i in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null || true
+  local dir pid i
+  [[ -d $1 ]] || return 0
+  dir=$(server_dir "$1")
+  if pid=$(our_server_pid "$dir"); then
+    kill "$pid" 2>/dev/null || return 0
+    for i in $(seq 1 300); do
+      kill -0 "$pid" 2>/dev/null || return 0
+      sleep 0.1
+    done
+    our_server_pid "$dir" >/dev/null && kill -9 "$pid" 2>/dev/null
+    return 0
+  fi
+  if [[ -S $dir/sock ]]; then
+    "$(mariadb_bin mariadb-admin)" --no-defaults -S "$dir/sock" -uroot --connect-timeout=2 \
+      shutdown >/dev/null 2>&1 || true
+  fi
+  return 0
 }
 
 # A free TCP port on the loopback, never 3306: nothing answers there now.
@@ -92,31 +153,67 @@ free_port() {
   return 1
 }
 
-# The sandbox that scripts/run offers when no server answers on 3306: a
-# private server with the sample shop, its data kept in the user's data
-# directory so it is created once and reused.
+# The sandbox that scripts/run starts: a private server with the sample
+# shop, its data kept in the user's data directory so it is created once and
+# reused. It takes 127.0.0.1:3306 when that is free, else another port.
 VELQUIN_DATA_HOME=${XDG_DATA_HOME:-$HOME/.local/share}/velquin
 VELQUIN_SANDBOX=$VELQUIN_DATA_HOME/sandbox
 VELQUIN_SANDBOX_PASSWORD=velquin
+# Written last by the sample load: a sandbox without it was interrupted.
+VELQUIN_SAMPLE_MARKER=sample-loaded
+# The database.ini the sandbox wrote, kept so a later run can tell its own
+# file from the user's.
+VELQUIN_SETTINGS_MARKER=database.ini.written
 
 server_answers() {
   (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null
 }
 
+# What answers on HOST PORT, in words: a MySQL/MariaDB server greets first
+# with its version, anything else does not.
+describe_listener() {
+  local greeting
+  greeting=$(timeout 2 bash -c 'exec 3<>"/dev/tcp/$0/$1"; head -c 80 <&3' "$1" "$2" 2>/dev/null \
+    | tail -c +6 | tr '\0' '\n' | head -n 1 | tr -dc '[:alnum:]._+-' || true)
+  if [[ $greeting =~ ^[0-9]+\.[0-9] ]]; then
+    echo "a MySQL/MariaDB server ($greeting)"
+  else
+    echo "a program that is not a MySQL/MariaDB server"
+  fi
+}
+
+# A free port for the sandbox: 3306 when nothing listens there, else the
+# first free one from 3307 on, so it stays the same from run to run.
+sandbox_port() {
+  local p
+  for p in 3306 $(seq 3307 3326); do
+    server_answers 127.0.0.1 "$p" || { echo "$p"; return 0; }
+  done
+  free_port
+}
+
 # start_sandbox [DIR [PORT]]
 start_sandbox() {
-  local dir=${1:-$VELQUIN_SANDBOX} port=${2:-3306} fresh=0
-  [[ -d $dir/data/mysql ]] || fresh=1
+  local dir
+  dir=$(server_dir "${1:-$VELQUIN_SANDBOX}") || return 1
+  local port=${2:-3306}
+  # A server left over from a run that was killed holds the port and data.
+  stop_private_server "$dir"
+  if [[ ! -f $dir/$VELQUIN_SAMPLE_MARKER && -e $dir/data ]]; then
+    echo "the sandbox's sample load never finished; making it anew"
+    rm -rf "$dir/data"
+  fi
   start_private_server "$dir" "$port" || return 1
-  if ((fresh)); then
+  if [[ ! -f $dir/$VELQUIN_SAMPLE_MARKER ]]; then
     echo "loading the sample shop (商品, 顧客, 注文)..."
-    mariadb --no-defaults -S "$dir/sock" -uroot <"$VELQUIN_ROOT/scripts/sample/shop.sql" || return 1
-    mariadb --no-defaults -S "$dir/sock" -uroot <<SQL || return 1
+    interruptible mariadb --no-defaults -S "$dir/sock" -uroot <"$VELQUIN_ROOT/scripts/sample/shop.sql" || return 1
+    interruptible mariadb --no-defaults -S "$dir/sock" -uroot <<SQL || return 1
 CREATE USER IF NOT EXISTS 'velquin'@'127.0.0.1' IDENTIFIED BY '$VELQUIN_SANDBOX_PASSWORD';
 CREATE USER IF NOT EXISTS 'velquin'@'localhost' IDENTIFIED BY '$VELQUIN_SANDBOX_PASSWORD';
 GRANT ALL ON shop.* TO 'velquin'@'127.0.0.1';
 GRANT ALL ON shop.* TO 'velquin'@'localhost';
 SQL
+    touch "$dir/$VELQUIN_SAMPLE_MARKER"
   fi
 }
 
@@ -130,9 +227,15 @@ prepare_work_dir() {
   cp -r "$VELQUIN_ROOT/image" "$dir/image"
 }
 
-# Leaves an existing database.ini alone.
+# write_sandbox_settings WORKDIR PORT SANDBOXDIR: points database.ini at the
+# sandbox when there is none or the one there is what the sandbox wrote last
+# time; a file of the user's own is left alone (and the call fails).
 write_sandbox_settings() {
-  local ini=${1:-$VELQUIN_DATA_HOME}/database.ini
-  [[ -e $ini ]] && return 0
-  (umask 077; printf 'shop,%s,velquin,127.0.0.1' "$VELQUIN_SANDBOX_PASSWORD" >"$ini")
+  local ini=$1/database.ini marker=$3/$VELQUIN_SETTINGS_MARKER
+  local record="shop,$VELQUIN_SANDBOX_PASSWORD,velquin,127.0.0.1:$2"
+  if [[ -e $ini || -L $ini ]]; then
+    [[ -f $marker ]] && cmp -s "$ini" "$marker" || return 1
+  fi
+  mkdir -p "$3"
+  (umask 077; printf '%s' "$record" >"$ini.tmp" && mv -f "$ini.tmp" "$ini" && cp "$ini" "$marker")
 }

@@ -7,11 +7,8 @@
 #include "ConnectDialog.h"
 #include "DatabaseConnection.h"
 
-#include <QComboBox>
 #include <QDebug>
-#include <QLineEdit>
 #include <QPointer>
-#include <QSpinBox>
 #include <QSqlDatabase>
 
 namespace {
@@ -34,13 +31,7 @@ void QZQuorvinWindow::Connect()
     if (m_pConnectDialog->exec() != QDialog::Accepted)
         return;
 
-    ConnectionParams params;
-    params.driver = m_pConnectDialog->comboDriver->currentText();
-    params.database = m_pConnectDialog->editDatabase->text();
-    params.user = m_pConnectDialog->editUsername->text();
-    params.password = m_pConnectDialog->editPassword->text();
-    params.host = m_pConnectDialog->editHostname->text();
-    params.port = m_pConnectDialog->portSpinBox->value();
+    const ConnectionParams params = m_pConnectDialog->params();
 
     QPointer<ConnectDialog> dialog = m_pConnectDialog;
     m_pConnection->open(params, [this, dialog, params](const DbError &error) {

@@ -1,9 +1,11 @@
 #include "ConnectDialog.h"
 
+#include "HostPort.h"
 #include "SettingsRecord.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -143,17 +145,51 @@ void ConnectDialog::languageChange()
     PushButton2->setText(tr("&Cancel"));
 }
 
+ConnectionParams ConnectDialog::params() const
+{
+    ConnectionParams p;
+    p.driver = comboDriver->currentText();
+    p.database = editDatabase->text();
+    p.user = editUsername->text();
+    p.password = editPassword->text();
+    p.port = portSpinBox->value();
+    if (p.port == portSpinBox->minimum()) {
+        const HostPort hostPort = HostPort::parse(editHostname->text());
+        p.host = hostPort.host;
+        p.port = hostPort.port;
+    } else {
+        p.host = editHostname->text().trimmed();
+    }
+    return p;
+}
+
+void ConnectDialog::setParams(const ConnectionParams &p)
+{
+    const int driver = comboDriver->findText(p.driver);
+    if (driver >= 0)
+        comboDriver->setCurrentIndex(driver);
+    editDatabase->setText(p.database);
+    editUsername->setText(p.user);
+    editPassword->setText(p.password);
+    editHostname->setText(p.host);
+    portSpinBox->setValue(p.port < 0 ? portSpinBox->minimum() : p.port);
+}
+
 void ConnectDialog::ReadSettings(QString fileName)
 {
-    if (!QFile::exists(fileName))
+    // Opening a FIFO would wait for a writer, and a device may never end:
+    // only a regular file is a settings file. Looked at before opening.
+    const QFileInfo info(fileName);
+    if (!info.exists() || !info.isFile())
         return;
 
     // An unreadable file reads as empty and so clears the fields, as a file
-    // without any comma would.
+    // without any comma would. One byte past the limit tells a file that is
+    // too large without reading all of it.
     QFile file(fileName);
     QByteArray content;
     if (file.open(QIODevice::ReadOnly))
-        content = file.read(SettingsRecord::MaxBytes);
+        content = file.read(SettingsRecord::MaxBytes + 1);
 
     const std::optional<QStringList> fields = SettingsRecord::parse(content);
     if (!fields)
@@ -164,26 +200,36 @@ void ConnectDialog::ReadSettings(QString fileName)
     editHostname->setText(fields->at(SettingsRecord::Host));
 }
 
-void ConnectDialog::WriteSettings()
+bool ConnectDialog::WriteSettings()
 {
-    const QByteArray content = SettingsRecord::format(
-        { editDatabase->text(), editPassword->text(), editUsername->text(), editHostname->text() });
+    return WriteSettings(QStringLiteral("database.ini"));
+}
+
+bool ConnectDialog::WriteSettings(const QString &fileName)
+{
+    const QStringList fields{ editDatabase->text(), editPassword->text(), editUsername->text(),
+                              editHostname->text() };
+    // Replacing a good record by one that reads back differently (too long,
+    // a comma in a name, an empty field ending the split) would lose both.
+    if (!SettingsRecord::roundTrips(fields))
+        return false;
+    const QByteArray content = SettingsRecord::format(fields);
 
     // Unbuffered, so that a short write shows in write()'s result instead of
     // vanishing in a flush that QSaveFile::commit() does not check.
-    QSaveFile file(QStringLiteral("database.ini"));
+    QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
+        return false;
     // The file holds a password: nobody but its owner may read it, not even
     // for the moment between creating and filling it.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         file.cancelWriting();
-        return;
+        return false;
     }
     // A short write (disk full, quota) must not replace a good file.
     if (file.write(content) != content.size()) {
         file.cancelWriting();
-        return;
+        return false;
     }
-    file.commit();
+    return file.commit();
 }

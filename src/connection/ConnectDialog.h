@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ConnectionParams.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -14,9 +16,9 @@ class QSpinBox;
 class QVBoxLayout;
 
 // The modal form where the user picks a driver and types the connection
-// parameters. It validates nothing and opens nothing: Connect reads the
-// public widgets after OK. The four text fields round-trip through
-// database.ini in the working directory.
+// parameters. It validates nothing and opens nothing: Connect takes params()
+// after OK. The four text fields round-trip through database.ini in the
+// working directory; a port rides in the host field as "host:port".
 class ConnectDialog : public QDialog
 {
     Q_OBJECT
@@ -26,11 +28,21 @@ public:
                            bool modal = false, Qt::WindowFlags fl = {});
     ~ConnectDialog() override;
 
+    // What the fields say, ready to open: the host without surrounding
+    // blanks or line ends, and, while the port box shows "Default", split
+    // into host and port when it is written "host:port" or "[v6]:port".
+    ConnectionParams params() const;
+    void setParams(const ConnectionParams &params);
+
     // Fills the four line edits from a settings file; see SettingsRecord.
+    // Anything but a regular file counts as no file.
     void ReadSettings(QString fileName);
-    // Saves the four line edits to database.ini, owner-readable only, and
-    // replaces the old file only once the new one is complete.
-    void WriteSettings();
+    // Saves the four line edits, owner-readable only, and replaces the old
+    // file only once the new one is complete. A record that would not read
+    // back as typed is not written, so the old file keeps its settings.
+    // Returns whether the file now holds the fields.
+    bool WriteSettings(const QString &fileName);
+    bool WriteSettings();
 
     QGroupBox *GroupBox3;
     QLineEdit *editDatabase;

@@ -2,7 +2,7 @@
 
 std::optional<QStringList> SettingsRecord::parse(const QByteArray &content)
 {
-    if (content.size() >= MaxBytes)
+    if (content.size() > MaxBytes)
         return std::nullopt;
 
     const qsizetype nul = content.indexOf('\0');
@@ -25,4 +25,9 @@ QByteArray SettingsRecord::format(const QStringList &fields)
 {
     Q_ASSERT(fields.size() == FieldCount);
     return fields.join(QLatin1Char(',')).toUtf8();
+}
+
+bool SettingsRecord::roundTrips(const QStringList &fields)
+{
+    return parse(format(fields)) == fields;
 }

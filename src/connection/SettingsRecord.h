@@ -14,8 +14,10 @@ class SettingsRecord
 public:
     enum Field { Database, Password, User, Host, FieldCount };
 
-    // Files of this many bytes or more are not ours to read.
-    static constexpr qsizetype MaxBytes = 100;
+    // The largest file that is read. UTF-8 takes three bytes for a Japanese
+    // character, so a long host or database name must still fit; anything
+    // larger is not a record of ours.
+    static constexpr qsizetype MaxBytes = 4096;
 
     // The four fields the content gives, or nothing when it is to be ignored
     // (too large). A field the split does not reach comes back empty.
@@ -23,4 +25,8 @@ public:
 
     // The bytes that parse() reads back; fields must be given in Field order.
     static QByteArray format(const QStringList &fields);
+
+    // Whether parse(format(fields)) gives the same fields back. A record that
+    // fails this would lose the user's settings on the next read.
+    static bool roundTrips(const QStringList &fields);
 };
