@@ -27,7 +27,6 @@ private slots:
     void commandsActOnCurrentTabOnly_data();
     void commandsActOnCurrentTabOnly();
     void clearCanBeUndone();
-    void contextMenu();
     void contextMenuSelectAll();
 };
 
@@ -159,19 +158,6 @@ void tst_Editor::clearCanBeUndone()
     QCOMPARE(tabs.currentPage()->toPlainText(), QString());
     tabs.Undo();
     QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral("select 1"));
-}
-
-void tst_Editor::contextMenu()
-{
-    TextEditProbe edit;
-    std::unique_ptr<QMenu> menu(edit.createPopupMenu(QPoint()));
-    // Enabled even with nothing selected and an empty editor.
-    QStringList texts;
-    for (QAction *item : menu->actions()) {
-        QVERIFY(item->isEnabled());
-        texts << item->text();
-    }
-    QCOMPARE(texts, (QStringList{ "コピー", "切り取り", "貼り付け", "すべて選択" }));
 }
 
 void tst_Editor::contextMenuSelectAll()
