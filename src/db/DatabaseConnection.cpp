@@ -147,7 +147,8 @@ void DatabaseConnection::close()
     const bool hanging = m_state == Opening;
     ++m_generation; // outcomes still on their way are of no interest now
     m_worker->requestStop(m_posted);
-    m_worker->abortIo();
+    if (isBusy())
+        m_worker->abortIo(); // cut off whatever runs or streams
     m_state = Closed;
     m_openDone = nullptr;
     if (const quint64 stream = std::exchange(m_streamId, 0)) {

@@ -187,7 +187,8 @@ void RowStore::append(RowStore &&batch)
         m_chunkSizes.push_back(batch.m_chunkSizes[i]);
     }
     m_used = batch.m_used;
-    m_rows.reserve(m_rows.size() + batch.m_rows.size());
+    if (m_rows.capacity() < m_rows.size() + batch.m_rows.size())
+        m_rows.reserve(qMax(m_rows.size() + batch.m_rows.size(), m_rows.capacity() * 2));
     for (const RowRef &ref : batch.m_rows)
         m_rows.push_back(RowRef{ ref.chunk + chunkBase, ref.offset });
 

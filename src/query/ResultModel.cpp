@@ -3,6 +3,7 @@
 #include "DatabaseConnection.h"
 
 #include <QBrush>
+#include <QTimer>
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
@@ -44,26 +45,46 @@ ResultModel::ResultModel(const QList<ColumnInfo> &columns, std::shared_ptr<RowSt
 void ResultModel::follow(DatabaseConnection *connection, quint64 streamId)
 {
     m_loading = true;
+    m_connection = connection;
     connect(connection, &DatabaseConnection::rowsArrived, this,
-            [this, connection, streamId](quint64 id, const std::shared_ptr<RowStore> &batch) {
+            [this, streamId](quint64 id, const std::shared_ptr<RowStore> &batch) {
                 if (id != streamId || !m_loading)
                     return;
-                try {
-                    appendRows(std::move(*batch));
-                } catch (const std::bad_alloc &) {
-                    // Out of memory ends this result, never the program:
-                    // the rows so far stay, the rest is not read.
-                    StreamEnd end;
-                    end.kind = StreamEnd::Cut;
-                    endStream(end);
-                    connection->cancel();
-                }
+                // Batches that arrive while the window is busy are taken in
+                // together, in one pass, not one event-loop round each.
+                m_pending.push_back(batch);
+                if (m_pending.size() == 1)
+                    QTimer::singleShot(0, this, &ResultModel::takePendingRows);
             });
     connect(connection, &DatabaseConnection::streamEnded, this,
             [this, streamId](quint64 id, const StreamEnd &end) {
-                if (id == streamId)
-                    endStream(end);
+                if (id != streamId)
+                    return;
+                takePendingRows();
+                endStream(end);
             });
+}
+
+void ResultModel::takePendingRows()
+{
+    if (m_pending.empty() || !m_loading)
+        return;
+    try {
+        for (const std::shared_ptr<RowStore> &batch : m_pending)
+            m_rows.append(std::move(*batch));
+        m_pending.clear();
+        publishRows();
+    } catch (const std::bad_alloc &) {
+        // Out of memory ends this result, never the program: the rows so
+        // far stay, the rest is not read.
+        m_pending.clear();
+        publishRows();
+        StreamEnd end;
+        end.kind = StreamEnd::Cut;
+        endStream(end);
+        if (m_connection)
+            m_connection->cancel();
+    }
 }
 
 ResultModel::~ResultModel() = default;
@@ -202,12 +223,6 @@ int ResultModel::columnWidthHint(int column, const QFontMetrics &metrics) const
             values = qMax(values, metrics.horizontalAdvance(displayText(m_rows.cell(row, column), column)));
     }
     return qMin(qMax(width, values + CellPadding), MaxColumnWidth);
-}
-
-void ResultModel::appendRows(RowStore &&batch)
-{
-    m_rows.append(std::move(batch));
-    publishRows();
 }
 
 void ResultModel::publishRows()

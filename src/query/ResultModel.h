@@ -5,6 +5,7 @@
 #include "StatementResult.h"
 
 #include <QAbstractTableModel>
+#include <QPointer>
 
 #include <memory>
 #include <vector>
@@ -39,7 +40,6 @@ public:
 
     // Takes the rest of the rows from the connection's stream of this id.
     void follow(DatabaseConnection *connection, quint64 streamId);
-    void appendRows(RowStore &&batch);
     void endStream(const StreamEnd &end);
     bool isLoading() const { return m_loading; }
     bool loadFailed() const { return m_end.kind == StreamEnd::Failed; }
@@ -71,6 +71,7 @@ signals:
 
 private:
     void publishRows();
+    void takePendingRows();
     QString displayText(const RowStore::Cell &cell, int column) const;
     int storedRow(int row) const
     {
@@ -81,6 +82,8 @@ private:
     RowStore m_rows;
     int m_shownRows = 0;
     bool m_loading = false;
+    std::vector<std::shared_ptr<RowStore>> m_pending;
+    QPointer<DatabaseConnection> m_connection;
     StreamEnd m_end;
     // Shown row -> stored row while sorted; empty in arrival order. Rows
     // that arrive after a sort follow the sorted ones.
