@@ -6,6 +6,7 @@
 
 #include "ConnectDialog.h"
 #include "DatabaseConnection.h"
+#include "MessageLog.h"
 
 #include <QDebug>
 #include <QPointer>
@@ -15,7 +16,28 @@ namespace {
 
 const QString ProductName = QStringLiteral("Velquin");
 
+// Why a failed connect failed, and, where the usual mistake is plain, what
+// to try instead.
+QString connectFailure(const DbError &error, const QString &host)
+{
+    QString text = QStringLiteral("接続できませんでした: ") + error.text();
+    // 2002: the client library took "localhost" to mean the local socket.
+    if (error.code == 2002 && (host.isEmpty() || host == QLatin1String("localhost")))
+        text += QStringLiteral(" · localhost はソケットで接続します。TCP で接続するには "
+                               "127.0.0.1 を指定して下さい");
+    return text;
+}
+
 } // namespace
+
+QString QZQuorvinWindow::connectionTarget(const QString &host, int port, const QString &user,
+                                          const QString &database)
+{
+    const QString shownHost = host.isEmpty() ? QStringLiteral("localhost") : host;
+    const QString shownPort = port < 0 ? QStringLiteral("既定のポート") : QString::number(port);
+    return user + QLatin1Char('@') + shownHost + QLatin1Char(':') + shownPort + QLatin1Char('/')
+        + database;
+}
 
 void QZQuorvinWindow::Connect()
 {
@@ -34,8 +56,12 @@ void QZQuorvinWindow::Connect()
     const ConnectionParams params = m_pConnectDialog->params();
 
     QPointer<ConnectDialog> dialog = m_pConnectDialog;
-    m_pConnection->open(params, [this, dialog, params](const DbError &error) {
+    const QString target = QStringLiteral("接続 ")
+        + connectionTarget(params.host, params.port, params.user, params.database);
+    m_pConnection->open(params, [this, dialog, params, target](const DbError &error) {
         updateRunActions();
+        m_pLog->add(target, error.isSet() ? connectFailure(error, params.host)
+                                          : QStringLiteral("接続しました"));
         if (error.isSet()) {
             if (error.message == QLatin1String("cancelled"))
                 emit message(QStringLiteral("キャンセルしました。"));
@@ -68,7 +94,11 @@ void QZQuorvinWindow::Disconnect()
     if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
         && !QSqlDatabase::contains(DatabaseConnection::connectionName()))
         return;
+    const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
+    m_pLog->add(QStringLiteral("切断 ")
+                    + connectionTarget(params.host, params.port, params.user, params.database),
+                QStringLiteral("切断しました"));
     setWindowTitle(ProductName);
     updateRunActions();
 }

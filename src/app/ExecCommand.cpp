@@ -4,6 +4,7 @@
 #include "QZQuorvinWindow.h"
 
 #include "DatabaseConnection.h"
+#include "MessageLog.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
 #include "QueryExecutor.h"
@@ -15,11 +16,6 @@
 #include <QLabel>
 #include <QTableView>
 #include <QTextBlock>
-
-namespace {
-
-
-} // namespace
 
 ResultModel *QZQuorvinWindow::resultModel() const
 {
@@ -92,7 +88,7 @@ void QZQuorvinWindow::ExecCurrent()
         return;
     }
     m_runPage = page;
-    m_runOffset = 0;
+    m_runOffset = int(statement->start);
     m_pExecutor->execute(statement->text);
 }
 
@@ -110,6 +106,22 @@ void QZQuorvinWindow::statementFailed(qsizetype start, qsizetype end)
         m_runPage->selectRange(int(m_runOffset + start), int(m_runOffset + end));
 }
 
+void QZQuorvinWindow::statementError(qsizetype position)
+{
+    if (!m_runPage)
+        return;
+    m_tabResults[m_runPage].previous = true;
+    if (m_runPage == m_pTabWidget->currentPage())
+        showTabResults();
+    if (position < 0)
+        return;
+    // The server counts from the start of the statement it was sent; the
+    // editor's text around it is added back.
+    const int at = m_runOffset + int(position);
+    m_runPage->selectRange(at, at);
+    m_runPage->markErrorLine(at);
+}
+
 void QZQuorvinWindow::statementRunning(int index, int count, qsizetype start, qsizetype end)
 {
     Q_UNUSED(start);
@@ -125,6 +137,7 @@ void QZQuorvinWindow::addResult(ResultModel *model)
     if (results.stale)
         superseded = std::exchange(results.models, {});
     results.stale = false;
+    results.previous = false;
     results.models.append(model);
     results.shown = int(results.models.size()) - 1;
     connect(model, &QAbstractItemModel::rowsInserted, this, &QZQuorvinWindow::updateResultInfo);
@@ -152,6 +165,7 @@ void QZQuorvinWindow::showTabResults()
         showResult(model);
     else if (m_pDataTable->model() != m_pEmptyModel)
         m_pDataTable->setModel(m_pEmptyModel);
+    m_pPreviousLabel->setVisible(model && results.previous);
     updateResultInfo();
 }
 
@@ -173,9 +187,9 @@ void QZQuorvinWindow::updateResultInfo()
         m_pResultInfo->clear();
         return;
     }
-    QString text = QStringLiteral("%L1 行").arg(model->rowCount());
+    QString text = QStringLiteral("%1 行").arg(countText(model->rowCount()));
     if (!model->isLoading())
-        text += QStringLiteral(" · %1 秒").arg(double(model->streamEnd().totalMs) / 1000.0, 0, 'f', 2);
+        text += QStringLiteral(" · ") + secondsText(model->streamEnd().totalMs);
     m_pResultInfo->setText(text);
 }
 

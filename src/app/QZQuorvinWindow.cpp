@@ -1,6 +1,7 @@
 #include "QZQuorvinWindow.h"
 
 #include "DatabaseConnection.h"
+#include "MessageLog.h"
 #include "QZEditTabWidget.h"
 #include "QueryExecutor.h"
 #include "QZTextEdit.h"
@@ -26,6 +27,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -153,6 +156,12 @@ bool QZQuorvinWindow::InitWindow()
     m_pResultSelector->setObjectName(QStringLiteral("m_pResultSelector"));
     m_pResultSelector->hide();
     resultLayout->addWidget(m_pResultSelector, 0, Qt::AlignLeft);
+    m_pPreviousLabel = new QLabel(QStringLiteral("前の文の結果です（最後に実行した文は失敗しました）"),
+                                  resultPanel);
+    m_pPreviousLabel->setObjectName(QStringLiteral("m_pPreviousLabel"));
+    m_pPreviousLabel->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; padding: 2px; }"));
+    m_pPreviousLabel->hide();
+    resultLayout->addWidget(m_pPreviousLabel);
     m_pDataTable = new QTableView(resultPanel);
     resultLayout->addWidget(m_pDataTable);
     m_pDataTable->setObjectName(QStringLiteral("m_pDataTable"));
@@ -164,6 +173,7 @@ bool QZQuorvinWindow::InitWindow()
     m_pEmptyModel = new QStandardItemModel(40, 15, this);
     m_pDataTable->setModel(m_pEmptyModel);
     setUpResultGrid();
+    setUpMessageLog();
 
     loadToolBarIcons();
 
@@ -229,9 +239,15 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pExecutor, &QueryExecutor::message, this, &QZQuorvinWindow::message);
     connect(m_pExecutor, &QueryExecutor::resultReady, this, &QZQuorvinWindow::addResult);
     connect(m_pExecutor, &QueryExecutor::runStarted, this, [this] {
-        m_tabResults[m_runPage].stale = true;
+        TabResults &results = m_tabResults[m_runPage];
+        results.stale = true;
+        results.previous = false;
+        if (m_runPage == m_pTabWidget->currentPage())
+            m_pPreviousLabel->hide();
     });
     connect(m_pExecutor, &QueryExecutor::statementFailed, this, &QZQuorvinWindow::statementFailed);
+    connect(m_pExecutor, &QueryExecutor::statementError, this, &QZQuorvinWindow::statementError);
+    connect(m_pExecutor, &QueryExecutor::logged, m_pLog, &MessageLog::add);
     connect(m_pExecutor, &QueryExecutor::statementRunning, this,
             &QZQuorvinWindow::statementRunning);
     connect(m_pResultSelector, qOverload<int>(&QComboBox::activated), this,
@@ -269,6 +285,8 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pConnection, &DatabaseConnection::busyChanged, this,
             &QZQuorvinWindow::updateRunActions);
     connect(m_pConnection, &DatabaseConnection::dropped, this, [this] {
+        m_pLog->add(QStringLiteral("切断"),
+                    QStringLiteral("キャンセルした文が止まらないため、接続を切りました"));
         emit message(QStringLiteral("応答がないため接続を切断しました。"));
         setWindowTitle(QStringLiteral("Velquin"));
     });
@@ -291,6 +309,55 @@ bool QZQuorvinWindow::InitWindow()
 
     setWindowTitle(QStringLiteral("Velquin"));
     return true;
+}
+
+void QZQuorvinWindow::setUpMessageLog()
+{
+    m_pLog = new MessageLog(MessageLog::DefaultCapacity, this);
+    m_pMessageLog = new QPlainTextEdit(m_pSplitter);
+    m_pMessageLog->setObjectName(QStringLiteral("m_pMessageLog"));
+    m_pMessageLog->setReadOnly(true);
+    m_pMessageLog->setTextInteractionFlags(Qt::TextSelectableByMouse
+                                           | Qt::TextSelectableByKeyboard);
+    m_pMessageLog->setUndoRedoEnabled(false);
+    m_pMessageLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_pSplitter->setStretchFactor(0, 3);
+    m_pSplitter->setStretchFactor(1, 3);
+    m_pSplitter->setStretchFactor(2, 1);
+    connect(m_pLog, &MessageLog::added, this, &QZQuorvinWindow::appendLogEntry);
+
+    auto *viewMenu = new QMenu(QStringLiteral("表示"), this);
+    viewMenu->setObjectName(QStringLiteral("View Popup Menu"));
+    m_pMenuBar->addMenu(viewMenu);
+    viewMenu->addAction(createAction(m_pShowMessageLogAct, "m_pShowMessageLogAct",
+                                     QStringLiteral("メッセージログ"), {}));
+    m_pShowMessageLogAct->setCheckable(true);
+    m_pShowMessageLogAct->setChecked(true);
+    connect(m_pShowMessageLogAct, &QAction::toggled, m_pMessageLog, &QWidget::setVisible);
+}
+
+void QZQuorvinWindow::appendLogEntry(const QString &entry, int droppedLines)
+{
+    m_pMessageLog->appendPlainText(entry);
+    if (droppedLines <= 0)
+        return;
+    // The first line counts the entries dropped; the oldest entry follows it.
+    QTextDocument *document = m_pMessageLog->document();
+    const int first = m_logHasDropLine ? 1 : 0;
+    QTextCursor cursor(document);
+    cursor.setPosition(document->findBlockByNumber(first).position());
+    cursor.setPosition(document->findBlockByNumber(first + droppedLines).position(),
+                       QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.setPosition(0);
+    if (m_logHasDropLine) {
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    } else {
+        cursor.insertBlock();
+        cursor.setPosition(0);
+        m_logHasDropLine = true;
+    }
+    cursor.insertText(m_pLog->droppedText());
 }
 
 void QZQuorvinWindow::loadToolBarIcons()

@@ -13,6 +13,8 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QMenuBar;
+class QPlainTextEdit;
+class MessageLog;
 class QSplitter;
 class QTableView;
 class QTimer;
@@ -74,6 +76,12 @@ private:
     ResultModel *resultModel() const;
     bool readyToRun();
     void statementFailed(qsizetype start, qsizetype end);
+    void statementError(qsizetype position);
+    void setUpMessageLog();
+    void appendLogEntry(const QString &entry, int droppedLines);
+    // Where the one connection goes, as the log names it: "user@host:port/db".
+    static QString connectionTarget(const QString &host, int port, const QString &user,
+                                    const QString &database);
     void statementRunning(int index, int count, qsizetype start, qsizetype end);
     void addResult(ResultModel *model);
     void showTabResults();
@@ -137,6 +145,11 @@ private:
     QComboBox *m_pResultSelector = nullptr;
     QLabel *m_pRunLabel = nullptr;
     QLabel *m_pResultInfo = nullptr;
+    QLabel *m_pPreviousLabel = nullptr;
+    QPlainTextEdit *m_pMessageLog = nullptr;
+    QAction *m_pShowMessageLogAct = nullptr;
+    MessageLog *m_pLog = nullptr;
+    bool m_logHasDropLine = false;
     QAbstractItemModel *m_pEmptyModel = nullptr;
 
     // Each editor tab keeps the results of its last run.
@@ -145,6 +158,7 @@ private:
         QList<QPointer<ResultModel>> models;
         int shown = -1;
         bool stale = false; // a new run began: replaced by its first result
+        bool previous = false; // the last run failed: what shows is older
     };
     QHash<QZTextEdit *, TabResults> m_tabResults;
     QPointer<QZTextEdit> m_runPage;

@@ -15,6 +15,13 @@ QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
     // and finding those breaks is quadratic in the word's length: a pasted
     // megabyte hex literal would freeze the window for minutes.
     setWordWrapMode(QTextOption::WordWrap);
+    // Once the text is edited the line may no longer be where the error was.
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_errorMark.isEmpty()) {
+            m_errorMark.clear();
+            applyMarks();
+        }
+    });
 }
 
 QZTextEdit::~QZTextEdit() = default;
@@ -30,12 +37,30 @@ void QZTextEdit::markStatement(int start, int end)
     QColor tint = palette().color(QPalette::Highlight);
     tint.setAlpha(36);
     mark.format.setBackground(tint);
-    setExtraSelections({ mark });
+    m_statementMark = { mark };
+    applyMarks();
 }
 
 void QZTextEdit::clearStatementMark()
 {
-    setExtraSelections({});
+    m_statementMark.clear();
+    applyMarks();
+}
+
+void QZTextEdit::markErrorLine(int position)
+{
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(document());
+    mark.cursor.setPosition(qBound(0, position, document()->characterCount() - 1));
+    mark.format.setBackground(QColor(255, 200, 200));
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    m_errorMark = { mark };
+    applyMarks();
+}
+
+void QZTextEdit::applyMarks()
+{
+    setExtraSelections(m_statementMark + m_errorMark);
 }
 
 void QZTextEdit::selectRange(int start, int end)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QPlainTextEdit>
+#include <QTextEdit>
 
 class QMenu;
 
@@ -20,6 +22,10 @@ public:
     // them) shows which statement would run; it does not touch the selection.
     void markStatement(int start, int end);
     void clearStatementMark();
+    // Marks the line holding `position` as where an error lies, beside the
+    // statement mark, until the text changes.
+    void markErrorLine(int position);
+    bool hasErrorMark() const { return !m_errorMark.isEmpty(); }
     // Selects start..end and scrolls it into view, e.g. a statement that failed.
     void selectRange(int start, int end);
     // The file this page was opened from or saved to; empty for a scratch tab.
@@ -57,7 +63,10 @@ protected:
 
 private:
     void finishLoading();
+    void applyMarks();
 
+    QList<QTextEdit::ExtraSelection> m_statementMark;
+    QList<QTextEdit::ExtraSelection> m_errorMark;
     QString m_filePath;
     bool m_encodingGuessed = false;
     bool m_crlf = false;

@@ -1,6 +1,7 @@
 #include "QueryExecutor.h"
 
 #include "DatabaseConnection.h"
+#include "MessageLog.h"
 #include "ResultModel.h"
 #include "StatementClassifier.h"
 #include "StatementKeywords.h"
@@ -16,13 +17,115 @@ QString firstLine(const QString &statement)
     return line;
 }
 
+// The classifier only knows these four words, and only in lower case: a
+// text without them is not run, and the user should learn why.
+QString notRunReason(const QString &text)
+{
+    for (const char *word : { "select", "insert", "update", "delete" }) {
+        if (text.contains(QLatin1String(word), Qt::CaseInsensitive))
+            return QStringLiteral("実行しませんでした: キーワード（select, insert, update, "
+                                  "delete）は小文字で書かれたものだけを認識します。");
+    }
+    return QStringLiteral("実行しませんでした: select, insert, update, delete のどれも"
+                          "含まないため、実行する文と見なしません。");
+}
+
+QStringList warningLines(const StatementResult &result)
+{
+    if (result.warningCount <= 0)
+        return {};
+    QString line = QStringLiteral("警告 %1 件").arg(countText(result.warningCount));
+    if (!result.warnings.isEmpty())
+        line += QStringLiteral(": ") + result.warnings.join(QStringLiteral(" | "));
+    if (!result.warnings.isEmpty() && result.warnings.size() < result.warningCount)
+        line += QStringLiteral(" | …");
+    return { line };
+}
+
 } // namespace
 
 QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
     : QObject(parent)
     , m_connection(connection)
 {
-    connect(connection, &DatabaseConnection::closed, this, [this] { setRunning(false); });
+    connect(connection, &DatabaseConnection::closed, this, [this] {
+        m_streams.clear();
+        setRunning(false);
+    });
+    connect(connection, &DatabaseConnection::streamEnded, this, &QueryExecutor::logStreamEnd);
+}
+
+qsizetype QueryExecutor::logStatement(const QString &sql, qsizetype offset,
+                                      const StatementResult &result, const QString &remark)
+{
+    const QString what = MessageLog::statementLine(sql);
+    QString outcome;
+    qsizetype position = -1;
+    switch (result.kind) {
+    case StatementResult::Rows:
+        // Logged with its row count once the last row is in.
+        m_streams.insert(result.streamId, Stream{ what, result.elapsedMs });
+        return -1;
+    case StatementResult::NoResultSet:
+        outcome = QStringLiteral("完了 · 影響を受けた行 %1 · %2")
+                      .arg(countText(result.affectedRows), secondsText(result.elapsedMs));
+        break;
+    case StatementResult::Failed:
+        outcome = QStringLiteral("エラー ") + result.error.text();
+        position = errorPosition(sql, result.error.message);
+        break;
+    case StatementResult::Cancelled:
+        outcome = QStringLiteral("キャンセルされました: ") + result.error.text();
+        break;
+    }
+    if (!remark.isEmpty())
+        outcome += QStringLiteral(" · ") + remark;
+    emit logged(what, outcome, warningLines(result));
+    return position < 0 ? -1 : offset + position;
+}
+
+void QueryExecutor::logStreamEnd(quint64 streamId, const StreamEnd &end)
+{
+    const auto it = m_streams.constFind(streamId);
+    if (it == m_streams.constEnd())
+        return;
+    const Stream stream = *it;
+    m_streams.erase(it);
+    const QString rows = QStringLiteral("%1 行").arg(countText(end.rows));
+    const QString times = QStringLiteral("最初の行まで %1 · 合計 %2")
+                              .arg(secondsText(stream.firstMs), secondsText(end.totalMs));
+    QString outcome;
+    switch (end.kind) {
+    case StreamEnd::Complete:
+        outcome = rows + QStringLiteral(" · ") + times;
+        break;
+    case StreamEnd::Cancelled:
+        outcome = QStringLiteral("受信を止めました: ") + rows + QStringLiteral(" · ") + times;
+        break;
+    case StreamEnd::Cut:
+        outcome = QStringLiteral("結果が大きすぎるため打ち切りました: ") + rows;
+        break;
+    case StreamEnd::Failed:
+        outcome = QStringLiteral("受信中のエラー ") + end.error.text() + QStringLiteral(" · ")
+            + rows;
+        break;
+    }
+    emit logged(stream.what, outcome, {});
+}
+
+void QueryExecutor::logTransaction(bool commit, const TransactionOutcome &outcome)
+{
+    QString text;
+    if (!outcome.ok)
+        text = QStringLiteral("失敗 ") + outcome.error.text();
+    else if (commit)
+        text = QStringLiteral("コミットしました");
+    else if (outcome.partial)
+        text = QStringLiteral("ロールバックしました。ただしトランザクションに対応しない表の"
+                              "変更は元に戻っていません");
+    else
+        text = QStringLiteral("ロールバックしました");
+    emit logged(commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"), text, {});
 }
 
 void QueryExecutor::setRunning(bool running)
@@ -39,6 +142,10 @@ void QueryExecutor::cancel()
         return;
     m_cancelled = m_running;
     m_streamCancelled = !m_running;
+    emit logged(QStringLiteral("キャンセル"),
+                m_running ? QStringLiteral("実行中の文を止めます")
+                          : QStringLiteral("受信中の結果を止めます"),
+                {});
     m_connection->cancel();
 }
 
@@ -51,6 +158,7 @@ bool QueryExecutor::begin()
         m_connection->cancel();
     m_cancelled = false;
     m_streamCancelled = false;
+    m_errorPosition = -1;
     m_change = Change();
     setRunning(true);
     emit runStarted();
@@ -60,8 +168,10 @@ bool QueryExecutor::begin()
 void QueryExecutor::execute(const QString &text)
 {
     const int kind = classifyStatement(text);
-    if (kind != SqlSelect && kind != SqlInsert && kind != SqlUpdate && kind != SqlDelete)
+    if (kind != SqlSelect && kind != SqlInsert && kind != SqlUpdate && kind != SqlDelete) {
+        emit logged(text, notRunReason(text), {});
         return;
+    }
     if (!begin())
         return;
     if (kind == SqlSelect)
@@ -89,7 +199,8 @@ void QueryExecutor::showRows(const StatementResult &result)
 
 void QueryExecutor::runQuery(const QString &sql)
 {
-    m_connection->run(sql, false, [this](const StatementResult &result) {
+    m_connection->run(sql, false, [this, sql](const StatementResult &result) {
+        const qsizetype position = logStatement(sql, 0, result);
         switch (result.kind) {
         case StatementResult::Rows:
             showRows(result);
@@ -110,6 +221,8 @@ void QueryExecutor::runQuery(const QString &sql)
             emit message(QStringLiteral("データベースに接続して下さい。"));
             break;
         }
+        if (result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled)
+            emit statementError(position);
         setRunning(false);
     });
 }
@@ -120,6 +233,9 @@ void QueryExecutor::runDataChange(const QString &sql)
                               [this, sql](const TransactionOutcome &begun) {
         if (!begun.ok) {
             // Without a transaction there is nothing to undo: not run at all.
+            emit logged(sql, QStringLiteral("実行しませんでした: トランザクションを開始できません ")
+                                 + begun.error.text(),
+                        {});
             emit message(QStringLiteral("トランザクション失敗"));
             setRunning(false);
             return;
@@ -129,8 +245,15 @@ void QueryExecutor::runDataChange(const QString &sql)
             endTransaction(Cancel);
             return;
         }
-        m_connection->run(sql, true,
-                          [this](const StatementResult &result) { changeRan(result); });
+        m_connection->run(sql, true, [this, sql](const StatementResult &result) {
+            const bool done = result.kind == StatementResult::NoResultSet && !result.inTransaction;
+            const qsizetype position = logStatement(
+                sql, 0, result,
+                done ? QStringLiteral("サーバーが自動的にコミットしました") : QString());
+            if (result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled)
+                emit statementError(position);
+            changeRan(result);
+        });
     });
 }
 
@@ -171,7 +294,8 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
     // Never leave a failed change's transaction open: it would hold its
     // locks, and the next BEGIN would silently commit it.
     m_connection->transaction(DatabaseConnection::Rollback,
-                              [this, text](const TransactionOutcome &) {
+                              [this, text](const TransactionOutcome &outcome) {
+        logTransaction(false, outcome);
         emit message(text);
         setRunning(false);
     });
@@ -182,6 +306,7 @@ void QueryExecutor::endTransaction(Answer answer)
     if (answer == Yes || answer == Other) {
         m_connection->transaction(DatabaseConnection::Commit,
                                   [this, answer](const TransactionOutcome &outcome) {
+            logTransaction(true, outcome);
             if (answer == Yes)
                 emit message(outcome.ok ? QStringLiteral("コミットしました。")
                                         : QStringLiteral("コミット失敗。"));
@@ -192,6 +317,7 @@ void QueryExecutor::endTransaction(Answer answer)
     const bool cancelled = m_cancelled;
     m_connection->transaction(DatabaseConnection::Rollback,
                               [this, cancelled](const TransactionOutcome &outcome) {
+        logTransaction(false, outcome);
         if (cancelled)
             emit message(QStringLiteral("キャンセルしました。"));
         else if (!outcome.ok)
@@ -217,6 +343,10 @@ void QueryExecutor::executeScript(const QList<SqlStatement> &statements)
     // Named before anything runs: once one of these has run, part of the
     // script is committed whatever the user answers at the end.
     if (!committing.isEmpty() && !(m_implicitQuestion && m_implicitQuestion(committing))) {
+        emit logged(statements.first().text,
+                    QStringLiteral("実行しませんでした: 自動的にコミットされる文を含むため、"
+                                   "取り止めました"),
+                    {});
         emit message(QStringLiteral("実行を取り止めました。"));
         return;
     }
@@ -229,6 +359,10 @@ void QueryExecutor::executeScript(const QList<SqlStatement> &statements)
     m_connection->transaction(DatabaseConnection::Begin,
                               [this, statements](const TransactionOutcome &begun) {
         if (!begun.ok) {
+            emit logged(statements.first().text,
+                        QStringLiteral("実行しませんでした: トランザクションを開始できません ")
+                            + begun.error.text(),
+                        {});
             emit message(QStringLiteral("トランザクション失敗"));
             setRunning(false);
             return;
@@ -252,6 +386,14 @@ void QueryExecutor::runScriptStatements(const QList<SqlStatement> &statements, b
         texts,
         [this, statements, count, natures](int index, const StatementResult &result) {
             m_last = result;
+            const bool stops = result.kind == StatementResult::Failed
+                || result.kind == StatementResult::Cancelled;
+            const SqlStatement &statement = statements[index];
+            m_errorPosition = logStatement(
+                statement.text, statement.start, result,
+                stops && index + 1 < count
+                    ? QStringLiteral("以降の %1 文は実行しませんでした").arg(count - index - 1)
+                    : QString());
             if (result.kind == StatementResult::Rows)
                 showRows(result);
             if (result.kind == StatementResult::NoResultSet
@@ -284,6 +426,7 @@ void QueryExecutor::scriptEnded(const QList<SqlStatement> &statements, int good,
     if (good < statements.size()) {
         const SqlStatement &bad = statements[good];
         emit statementFailed(bad.start, bad.end);
+        emit statementError(m_errorPosition);
         failed(m_cancelled || m_last.kind == StatementResult::Cancelled, inTransaction);
         return;
     }

@@ -3,18 +3,21 @@
 #include "StatementResult.h"
 #include "StatementSplitter.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <functional>
 
 class DatabaseConnection;
+
 class ResultModel;
 
 // What F5 does with a text once a connection is open: classify it, run it,
 // and for a data change ask whether to commit. It shows no widget: the
 // question goes through the callback the window gives, and every outcome
-// leaves as a status text or a result.
+// leaves as a status text or a result, and as an entry for the message log
+// in the server's own words.
 class QueryExecutor : public QObject
 {
     Q_OBJECT
@@ -60,9 +63,20 @@ signals:
     // Statement `index` of `count` is on its way (offsets in the text given).
     void statementRunning(int index, int count, qsizetype start, qsizetype end);
     void statementFailed(qsizetype start, qsizetype end);
+    // A statement failed or was cancelled. `position` is where the server
+    // says the error lies (an offset in the text given), or -1.
+    void statementError(qsizetype position);
+    // What ran and what came of it, for the message log.
+    void logged(const QString &what, const QString &outcome, const QStringList &details);
 
 private:
     void runQuery(const QString &sql);
+    // Logs one statement's outcome; returns where its error lies (offset
+    // added), or -1.
+    qsizetype logStatement(const QString &sql, qsizetype offset, const StatementResult &result,
+                           const QString &remark = QString());
+    void logStreamEnd(quint64 streamId, const StreamEnd &end);
+    void logTransaction(bool commit, const TransactionOutcome &outcome);
     void runDataChange(const QString &sql);
     void changeRan(const StatementResult &result);
     bool begin();
@@ -79,6 +93,13 @@ private:
     ImplicitCommitQuestion m_implicitQuestion;
     Change m_change;
     StatementResult m_last;
+    struct Stream
+    {
+        QString what;
+        qint64 firstMs = 0;
+    };
+    QHash<quint64, Stream> m_streams; // results still streaming, to log when they end
+    qsizetype m_errorPosition = -1; // of the script's failing statement
     bool m_running = false;
     bool m_cancelled = false;       // the running statement
     bool m_streamCancelled = false; // rows still streaming in

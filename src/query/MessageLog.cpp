@@ -1,0 +1,130 @@
+#include "MessageLog.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTime>
+
+namespace {
+
+const QString Indent(10, QLatin1Char(' '));
+
+// Never cuts between the halves of a surrogate pair.
+QString cut(const QString &text, int limit)
+{
+    if (text.size() <= limit)
+        return text;
+    qsizetype at = limit - 1;
+    if (at > 0 && text.at(at).isLowSurrogate())
+        --at;
+    return text.left(at) + QChar(0x2026);
+}
+
+bool isLineBreaking(QChar c)
+{
+    const QChar::Category category = c.category();
+    return category == QChar::Other_Control || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph;
+}
+
+} // namespace
+
+QString countText(qint64 count)
+{
+    static const QLocale english(QLocale::English);
+    return english.toString(count);
+}
+
+QString secondsText(qint64 millis)
+{
+    return QStringLiteral("%1 秒").arg(double(millis) / 1000.0, 0, 'f', 2);
+}
+
+qsizetype errorPosition(const QString &statement, const QString &message)
+{
+    // The server quotes the rest of the statement from the failing token on
+    // (cut after some 80 characters) and counts lines from the statement's
+    // first character.
+    static const QRegularExpression near(QStringLiteral("near '(.*)' at line (\\d+)$"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = near.match(message);
+    if (!match.hasMatch())
+        return -1;
+    const QString quoted = match.captured(1);
+    const int line = match.captured(2).toInt();
+    qsizetype lineStart = 0;
+    for (int i = 1; i < line; ++i) {
+        const qsizetype next = statement.indexOf(QLatin1Char('\n'), lineStart);
+        if (next < 0)
+            return -1;
+        lineStart = next + 1;
+    }
+    if (quoted.isEmpty()) {
+        // Near nothing: the statement ended too early.
+        qsizetype end = statement.size();
+        while (end > lineStart && statement.at(end - 1).isSpace())
+            --end;
+        return end;
+    }
+    qsizetype at = statement.lastIndexOf(quoted);
+    if (at >= lineStart)
+        return at;
+    at = statement.indexOf(quoted.section(QLatin1Char('\n'), 0, 0).left(40), lineStart);
+    return at >= 0 ? at : lineStart;
+}
+
+MessageLog::MessageLog(int capacity, QObject *parent)
+    : QObject(parent)
+    , m_capacity(qMax(1, capacity))
+{
+}
+
+QString MessageLog::flatten(const QString &text, int limit)
+{
+    QString flat = text.left(qsizetype(limit) + 1);
+    for (QChar &c : flat) {
+        if (isLineBreaking(c))
+            c = QLatin1Char(' ');
+    }
+    return cut(flat, limit);
+}
+
+QString MessageLog::statementLine(const QString &statement)
+{
+    qsizetype start = 0;
+    while (start < statement.size() && statement.at(start).isSpace())
+        ++start;
+    // Only the head is looked at: a statement may be megabytes on one line.
+    QString head = statement.mid(start, MaxWhat * 4);
+    const qsizetype lineEnd = head.indexOf(QLatin1Char('\n'));
+    const bool more = lineEnd >= 0 || start + head.size() < statement.size();
+    if (lineEnd >= 0)
+        head.truncate(lineEnd);
+    head = flatten(head, MaxWhat);
+    if (more && !head.endsWith(QChar(0x2026)))
+        head += QChar(0x2026);
+    return head;
+}
+
+QString MessageLog::droppedText() const
+{
+    return QStringLiteral("（古い記録 %1 件を削除しました）").arg(countText(m_dropped));
+}
+
+void MessageLog::add(const QString &what, const QString &outcome, const QStringList &details)
+{
+    QString entry = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral("  ")
+        + statementLine(what);
+    if (!outcome.isEmpty())
+        entry += QLatin1Char('\n') + Indent + flatten(outcome);
+    for (const QString &detail : details)
+        entry += QLatin1Char('\n') + Indent + flatten(detail);
+
+    int droppedLines = 0;
+    m_entries.push_back(entry);
+    while (int(m_entries.size()) > m_capacity) {
+        droppedLines += int(m_entries.front().count(QLatin1Char('\n'))) + 1;
+        m_entries.pop_front();
+        ++m_dropped;
+    }
+    emit added(entry, droppedLines);
+}

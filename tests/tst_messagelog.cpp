@@ -1,0 +1,154 @@
+// The message log and its neighbours, against the server: the server's own
+// words, the error's place in the editor, counts, and a log that stays bounded.
+
+#include "MessageLog.h"
+#include "QZEditTabWidget.h"
+#include "QZQuorvinWindow.h"
+#include "QZTextEdit.h"
+#include "TestSupport.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTextBlock>
+#include <QTest>
+
+class tst_MessageLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_server = TestServer::fromEnvironment();
+        QVERIFY2(m_server.isValid(), qPrintable(m_server.describe()));
+        QVERIFY(m_server.recreateDatabase(QStringLiteral("vq_log")));
+        const QSqlDatabase db = m_server.check(QStringLiteral("check"), QStringLiteral("vq_log"));
+        QVERIFY(exec(db, "CREATE TABLE items (id INT, tiny TINYINT)"));
+        QVERIFY(exec(db, "INSERT INTO items VALUES (1, 1), (2, 2), (3, 3)"));
+    }
+    void statements_data();
+    void statements();
+    void connectFailures();
+    void floodStaysBounded();
+
+private:
+    static QString log(WindowSession &s)
+    {
+        return s.window().findChild<QPlainTextEdit *>(QStringLiteral("m_pMessageLog"))->toPlainText();
+    }
+    TestServer m_server;
+};
+
+void tst_MessageLog::statements_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("selectFrom"); // empty: F5 runs the whole text
+    QTest::addColumn<QString>("logged");     // a pattern the log must match
+    QTest::addColumn<int>("errorLine");      // where the cursor ends up, or -1
+    QTest::addColumn<QString>("field");      // the status field's pattern
+
+    const QString syntax = QStringLiteral("1064 \\(42000\\): You have an error in your SQL syntax.*"
+                                          "near '= 1' at line 3");
+    const QString previous = QStringLiteral("^3 行 · \\d+\\.\\d\\d 秒$");
+    QTest::newRow("syntax error in a selection")
+        << "select 1;\n\nselect *\nfrom items\nwhere id = = 1" << "select *" << syntax << 4
+        << previous;
+    QTest::newRow("syntax error in a script's second statement")
+        << "select 1 as a;\nselect *\nfrom items\nwhere id = = 1;" << "" << syntax << 3
+        << "^1 行 · "; // the script's first statement
+    QTest::newRow("query") << "select seq from seq_1_to_1200" << ""
+                           << "select seq from seq_1_to_1200\\s+1,200 行 · 最初の行まで" << -1
+                           << "^1,200 行 · \\d+\\.\\d\\d 秒$";
+    QTest::newRow("data change with warnings")
+        << "set session sql_mode = '';\nupdate items set tiny = 300 where id < 3" << ""
+        << "影響を受けた行 2 .*\\n\\s+警告 2 件: Warning 1264: Out of range.*\\n.*ROLLBACK\\n\\s+ロールバックしました"
+        << -1 << previous;
+    QTest::newRow("capitals are not run") << "SELECT 1" << "" << "SELECT 1\\n\\s+実行しませんでした.*小文字"
+                                          << -1 << previous;
+}
+
+void tst_MessageLog::statements()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, selectFrom);
+    QFETCH(QString, logged);
+    QFETCH(int, errorLine);
+    QFETCH(QString, field);
+    WindowSession s;
+    s.start();
+    QVERIFY(s.connect(m_server.params(QStringLiteral("vq_log"))));
+    s.run(QStringLiteral("select * from items"));
+    ModalAnswerer no(QStringLiteral("ConfirmCommitMessageBox"),
+                     [](QWidget *box) { QTest::keyClick(box, Qt::Key_Escape); });
+    QZTextEdit *page = s.window().findChild<QZEditTabWidget *>()->currentPage();
+    s.type(text);
+    QTextCursor cursor(page->document());
+    if (!selectFrom.isEmpty()) {
+        cursor.setPosition(int(text.indexOf(selectFrom)));
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    }
+    page->setTextCursor(cursor);
+    s.trigger("m_pExecAct");
+    QTRY_VERIFY(s.idle());
+    QTRY_VERIFY2(log(s).contains(QRegularExpression(logged)), qPrintable(log(s)));
+    auto label = [&](const char *name) { return s.window().findChild<QLabel *>(name); };
+    QTRY_VERIFY2(label("m_pResultInfo")->text().contains(QRegularExpression(field)),
+                 qPrintable(label("m_pResultInfo")->text()));
+    const bool failed = errorLine >= 0;
+    QCOMPARE(label("m_pPreviousLabel")->isVisibleTo(&s.window()), failed);
+    QCOMPARE(page->hasErrorMark(), failed);
+    if (failed) {
+        QCOMPARE(page->textCursor().blockNumber(), errorLine);
+        QCOMPARE(page->textCursor().block().text().mid(page->textCursor().positionInBlock()),
+                 QStringLiteral("= 1").append(selectFrom.isEmpty() ? ";" : ""));
+        page->insertPlainText(QStringLiteral(" "));
+        QVERIFY(!page->hasErrorMark());
+    }
+    s.stop();
+}
+
+void tst_MessageLog::connectFailures()
+{
+    // Access denied, then nothing listening: the reason and the place tried.
+    ConnectionParams params = m_server.params(QStringLiteral("vq_log"));
+    params.password += QStringLiteral("-wrong");
+    QTcpServer unused;
+    QVERIFY(unused.listen(QHostAddress::LocalHost));
+    const int closedPort = unused.serverPort();
+    unused.close();
+    for (const QString &reason : { QStringLiteral("1045: Access denied for user 'velquin'"),
+                                   QStringLiteral("Can't connect to server on '127.0.0.1'") }) {
+        WindowSession s;
+        s.start();
+        QVERIFY(!s.connect(params));
+        const QString target = QStringLiteral("接続 velquin@127.0.0.1:%1/vq_log\n").arg(params.port);
+        QTRY_VERIFY2(log(s).contains(target) && log(s).contains(reason), qPrintable(log(s)));
+        s.stop();
+        params.port = closedPort;
+    }
+}
+
+void tst_MessageLog::floodStaysBounded()
+{
+    WindowSession s;
+    s.start();
+    auto *model = s.window().findChild<MessageLog *>();
+    for (int i = 0; i < 10000; ++i)
+        model->add(QStringLiteral("select %1\nfrom t").arg(i) + QString(i == 9999 ? 100000 : 0, 'x'),
+                   QStringLiteral("line\nbreak\x01") + QString(5000, QLatin1Char('e')),
+                   { QStringLiteral("a\r\nb") });
+    const QStringList lines = log(s).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 1 + MessageLog::DefaultCapacity * 3);
+    QCOMPARE(lines.first(), QStringLiteral("（古い記録 9,000 件を削除しました）"));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("select 9000…")));
+    QVERIFY(lines.at(2).startsWith(QStringLiteral("          line break eee")));
+    for (const QString &line : lines)
+        QVERIFY2(line.size() <= 10 + MessageLog::MaxLine, qPrintable(line.left(100)));
+    QCOMPARE(lines.at(3), QStringLiteral("          a  b"));
+    s.stop();
+}
+
+QTEST_MAIN(tst_MessageLog)
+#include "tst_messagelog.moc"
