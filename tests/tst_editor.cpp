@@ -3,17 +3,7 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QMenu>
 #include <QTest>
-#include <QTimer>
-
-// Exposes the protected pieces a user reaches through the context menu.
-class TextEditProbe : public QZTextEdit
-{
-public:
-    using QZTextEdit::createPopupMenu;
-    using QZTextEdit::OnPopupMenuSelectAll;
-};
 
 class tst_Editor : public QObject
 {
@@ -27,7 +17,6 @@ private slots:
     void commandsActOnCurrentTabOnly_data();
     void commandsActOnCurrentTabOnly();
     void clearCanBeUndone();
-    void contextMenuSelectAll();
 };
 
 static QZTextEdit *page(QZEditTabWidget &tabs, int i)
@@ -158,22 +147,6 @@ void tst_Editor::clearCanBeUndone()
     QCOMPARE(tabs.currentPage()->toPlainText(), QString());
     tabs.Undo();
     QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral("select 1"));
-}
-
-void tst_Editor::contextMenuSelectAll()
-{
-    TextEditProbe a;
-    TextEditProbe b;
-    a.setPlainText(QStringLiteral("select *\nfrom t"));
-    b.setPlainText(QStringLiteral("untouched"));
-    std::unique_ptr<QMenu> menu(a.createPopupMenu(QPoint()));
-    menu->actions().at(3)->trigger();
-    QCOMPARE(a.textCursor().selectedText(), QStringLiteral("select *\u2029from t"));
-    QVERIFY(!b.textCursor().hasSelection());
-
-    // Copy through the menu puts the selection on the clipboard.
-    menu->actions().at(0)->trigger();
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("select *\nfrom t"));
 }
 
 QTEST_MAIN(tst_Editor)

@@ -32,7 +32,6 @@ private slots:
     void unreadableStateIsSetAside();
     void windowRestoresAfterClose();
     void stateSurvivesAKill();
-    void laterWindowToCloseWins();
     void reopenClosedTabs();
     void openAndSaveBack_data();
     void openAndSaveBack();
@@ -196,18 +195,6 @@ void tst_TabState::stateSurvivesAKill()
     QDir::setCurrent(dir.path());
 }
 
-void tst_TabState::laterWindowToCloseWins()
-{
-    ScratchDirectory dir;
-    auto first = startWindow();
-    auto second = startWindow();
-    editorOf(*first)->setPlainText(QStringLiteral("first"));
-    editorOf(*second)->setPlainText(QStringLiteral("second"));
-    second->close();
-    first->close();
-    QCOMPARE(texts(*tabsOf(*startWindow())), QStringList{ "first" });
-}
-
 void tst_TabState::reopenClosedTabs()
 {
     QZEditTabWidget tabs;
@@ -311,14 +298,6 @@ void tst_TabState::saveKeepsPermissionsAndMarksLabel()
     QCOMPARE(tabs.tabText(0), QStringLiteral("q.sql"));
     QCOMPARE(readAll(QStringLiteral("q.sql")), QByteArray("-- select 1"));
     QCOMPARE(modeOf(QStringLiteral("q.sql")), perms);
-
-    // Opening a tab that has text adds a tab; opening an open file goes to it.
-    tabs.setCurrentIndex(1);
-    writeFile(QStringLiteral("r.sql"), "r");
-    tabs.openFile(QStringLiteral("r.sql"), &error);
-    tabs.openFile(QStringLiteral("q.sql"), &error);
-    QCOMPARE(tabs.count(), 3);
-    QCOMPARE(tabs.currentIndex(), 0);
 }
 
 void tst_TabState::failedSaveKeepsOldFile()
