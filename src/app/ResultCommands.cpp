@@ -91,7 +91,24 @@ void QZQuorvinWindow::copyResult(int format, bool withHeaders)
     options.quoteEmpty = false;
     ResultExporter exporter(*model, options);
     exporter.select(m_pDataTable->selectionModel()->selection());
-    QGuiApplication::clipboard()->setText(QString::fromUtf8(exporter.text()));
+    // A million rows take a moment: the window goes on painting meanwhile.
+    QProgressDialog progress(QStringLiteral("コピーしています…"), QStringLiteral("キャンセル"), 0,
+                             1000, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    bool complete = false;
+    const QByteArray text = exporter.text(
+        [&progress](qint64 done, qint64 total) {
+            progress.setValue(total > 0 ? int(done * 1000 / total) : 1000);
+            return !progress.wasCanceled();
+        },
+        &complete);
+    progress.reset();
+    if (!complete) {
+        emit message(QStringLiteral("コピーを中止しました。"));
+        return;
+    }
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(text));
 }
 
 void QZQuorvinWindow::exportResult()

@@ -390,11 +390,13 @@ qint64 ResultExporter::rowsChosen() const
     return m_allRows ? m_model.rowCount() : qint64(m_rows.size());
 }
 
-QByteArray ResultExporter::text() const
+QByteArray ResultExporter::text(const Progress &progress, bool *complete) const
 {
     Writer writer(*this, nullptr);
-    writer.run(*this, {});
-    return writer.take();
+    const bool done = writer.run(*this, progress) == Outcome::Written;
+    if (complete)
+        *complete = done;
+    return done ? writer.take() : QByteArray();
 }
 
 ResultExporter::Outcome ResultExporter::write(QIODevice &out, const Progress &progress) const

@@ -47,7 +47,8 @@ public:
     void select(const QItemSelection &selection);
     qint64 rowsChosen() const;
 
-    QByteArray text() const;
+    // The whole text; with a progress callback that cancels, nothing.
+    QByteArray text(const Progress &progress = {}, bool *complete = nullptr) const;
     Outcome write(QIODevice &out, const Progress &progress = {}) const;
     // Replaces the file only once every row is written; a failure or a
     // cancel leaves any old file as it was. error says why it failed.
