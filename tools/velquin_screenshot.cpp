@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
     window.resize(1100, 680);
     window.show();
     QTest::qWaitForWindowExposed(&window);
-    window.findChild<QSplitter *>(QStringLiteral("m_pSplitter"))->setSizes({ 150, 500 });
+    window.findChild<QSplitter *>(QStringLiteral("m_pSplitter"))->setSizes({ 150, 400, 110 });
 
     // database.ini names the sandbox, its port in the host field.
     ModalAnswerer ok(QStringLiteral("Connection Dialog"), [](QWidget *dialog) {
