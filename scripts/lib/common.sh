@@ -29,12 +29,14 @@ ensure_packages() {
 }
 
 # Configures (once) and builds a build directory: build_dir DIR [cmake args].
+# VELQUIN_TARGETS, when set, names the only targets to build.
 build_dir() {
   local dir=$1; shift
   if [[ ! -f $dir/CMakeCache.txt ]]; then
     cmake -S "$VELQUIN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   fi
-  cmake --build "$dir" --parallel "$(nproc)"
+  # shellcheck disable=SC2086 # a list of target names
+  cmake --build "$dir" --parallel "$(nproc)" ${VELQUIN_TARGETS:+--target $VELQUIN_TARGETS}
 }
 
 build_project() {
@@ -43,11 +45,7 @@ build_project() {
 
 # Only the program: what scripts/run needs, without the tests and benchmark.
 build_program() {
-  local dir=$VELQUIN_ROOT/build
-  if [[ ! -f $dir/CMakeCache.txt ]]; then
-    cmake -S "$VELQUIN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  fi
-  cmake --build "$dir" --parallel "$(nproc)" --target velquin
+  VELQUIN_TARGETS=velquin build_project
 }
 
 mariadb_bin() {
