@@ -57,7 +57,8 @@ DatabaseConnection::~DatabaseConnection()
         std::lock_guard<std::mutex> lock(m_mailbox->lock);
         m_mailbox->target = nullptr;
     }
-    joinKillers();
+    if (m_kill.valid())
+        m_kill.wait_for(std::chrono::seconds(KillTimeoutSeconds * 3));
     QThread *thread = m_thread;
     ConnectionWorker *worker = m_worker;
     QMetaObject::invokeMethod(worker, [worker, thread] {
@@ -95,7 +96,11 @@ quint64 DatabaseConnection::post(std::function<void()> job)
 {
     const bool wasBusy = isBusy();
     const quint64 ticket = ++m_posted;
-    QMetaObject::invokeMethod(m_worker, std::move(job));
+    QMetaObject::invokeMethod(m_worker, [kill = m_kill, job = std::move(job)] {
+        if (kill.valid())
+            kill.wait_for(std::chrono::seconds(KillTimeoutSeconds * 3));
+        job();
+    });
     if (!wasBusy)
         emit busyChanged(true);
     return ticket;
@@ -299,9 +304,9 @@ void DatabaseConnection::cancel()
     const quint64 ticket = m_posted;
     m_worker->requestStop(ticket);
     if (m_threadId != 0) {
-        m_killers.emplace_back([params = m_params, id = m_threadId] {
-            NativeConnection::killQuery(params, id, KillTimeoutSeconds);
-        });
+        m_kill = std::async(std::launch::async, [params = m_params, id = m_threadId] {
+                     NativeConnection::killQuery(params, id, KillTimeoutSeconds);
+                 }).share();
     }
     QTimer::singleShot(m_cancelGrace, this, [this, ticket] { escalateCancel(ticket); });
 }
@@ -312,11 +317,4 @@ void DatabaseConnection::escalateCancel(quint64 ticket)
         return;
     close();
     emit dropped();
-}
-
-void DatabaseConnection::joinKillers()
-{
-    for (std::thread &killer : m_killers)
-        killer.join();
-    m_killers.clear();
 }

@@ -10,8 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
+#include <future>
 
 class QThread;
 class RowStore;
@@ -92,7 +91,6 @@ private:
     template<typename F>
     static void deliver(const std::shared_ptr<Mailbox> &mailbox, quint64 generation, F &&f);
     void escalateCancel(quint64 ticket);
-    void joinKillers();
 
     std::shared_ptr<Mailbox> m_mailbox;
     QThread *m_thread;
@@ -109,5 +107,7 @@ private:
     qint64 m_memoryLimit;
     QTimer m_openDeadline;
     std::function<void(const DbError &)> m_openDone;
-    std::vector<std::thread> m_killers;
+    // The last KILL QUERY on its way. The next request waits for it, so a
+    // late kill cannot stop a statement that was not meant.
+    std::shared_future<void> m_kill;
 };
