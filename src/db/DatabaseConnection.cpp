@@ -159,6 +159,8 @@ void DatabaseConnection::close()
     if (const quint64 stream = std::exchange(m_streamId, 0)) {
         StreamEnd end;
         end.kind = StreamEnd::Cancelled;
+        end.rows = m_streamRows;
+        end.totalMs = m_streamFirstMs + m_streamClock.elapsed();
         emit streamEnded(stream, end);
     }
     ConnectionWorker *worker = m_worker;
@@ -185,15 +187,22 @@ DatabaseConnection::makeSink(quint64 ticket, bool finishesJob,
     sink->outcome = [this, mailbox, generation, ticket, finishesJob,
                      done](StatementResult result) {
         deliver(mailbox, generation, [this, ticket, finishesJob, done, result] {
-            if (result.kind == StatementResult::Rows)
+            if (result.kind == StatementResult::Rows) {
                 m_streamId = result.streamId;
-            else if (finishesJob)
+                m_streamRows = result.firstRows ? result.firstRows->rowCount() : 0;
+                m_streamFirstMs = result.elapsedMs;
+                m_streamClock.start();
+            } else if (finishesJob) {
                 finished(ticket);
+            }
             done(result);
         });
     };
     sink->rows = [this, mailbox, generation](std::shared_ptr<RowStore> batch) {
-        deliver(mailbox, generation, [this, batch] { emit rowsArrived(m_streamId, batch); });
+        deliver(mailbox, generation, [this, batch] {
+            m_streamRows += batch->rowCount();
+            emit rowsArrived(m_streamId, batch);
+        });
     };
     sink->end = [this, mailbox, generation, ticket, finishesJob](StreamEnd end) {
         deliver(mailbox, generation, [this, ticket, finishesJob, end] {

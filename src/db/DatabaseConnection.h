@@ -4,6 +4,7 @@
 #include "ConnectionWorker.h"
 #include "StatementResult.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -102,6 +103,11 @@ private:
     quint64 m_finished = 0;
     quint64 m_generation = 0; // outcomes of an earlier generation are dropped
     quint64 m_streamId = 0;
+    // The rows the stream has handed over, and since when: close() reports
+    // them for a stream it cuts off.
+    qint64 m_streamRows = 0;
+    qint64 m_streamFirstMs = 0;
+    QElapsedTimer m_streamClock;
     int m_connectTimeout = 10;
     int m_cancelGrace = 5000;
     qint64 m_memoryLimit;
