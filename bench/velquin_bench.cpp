@@ -9,7 +9,7 @@
 #include "QZTextEdit.h"
 #include "ResultExporter.h"
 #include "ResultModel.h"
-#include "TestSupport.h"
+#include "BenchSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,12 +35,6 @@
 namespace {
 
 const QString Database = QStringLiteral("vq_bench");
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 struct ClientRun
 {
@@ -128,16 +122,10 @@ int main(int argc, char *argv[])
     if (const int at = args.indexOf(QStringLiteral("--rows")); at > 0 && at + 1 < args.size())
         rows = args[at + 1].toInt();
 
-    const TestServer server = TestServer::fromEnvironment();
-    if (!server.isValid()) {
-        std::printf("no server: %s\n", qPrintable(server.describe()));
+    const std::optional<TestServer> found = benchServer(Database);
+    if (!found)
         return 1;
-    }
-    {
-        QSqlQuery create(server.check(QStringLiteral("setup"), QString()));
-        create.exec(QStringLiteral("CREATE DATABASE IF NOT EXISTS %1 CHARACTER SET utf8mb4").arg(Database));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    const TestServer &server = *found;
     QString table;
     if (!prepareTable(server, rows, table))
         return 1;

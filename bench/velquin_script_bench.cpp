@@ -7,7 +7,7 @@
 #include "DatabaseConnection.h"
 #include "QueryExecutor.h"
 #include "StatementSplitter.h"
-#include "TestSupport.h"
+#include "BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,12 +22,6 @@ namespace {
 
 const QString Database = QStringLiteral("vq_bench");
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -37,16 +31,10 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (const int at = args.indexOf(QStringLiteral("--statements")); at > 0 && at + 1 < args.size())
         statements = args[at + 1].toInt();
-    const TestServer server = TestServer::fromEnvironment();
-    if (!server.isValid()) {
-        std::printf("no server: %s\n", qPrintable(server.describe()));
+    const std::optional<TestServer> found = benchServer(Database);
+    if (!found)
         return 1;
-    }
-    {
-        QSqlDatabase setup = server.check(QStringLiteral("setup"), QString());
-        exec(setup, QStringLiteral("CREATE DATABASE IF NOT EXISTS %1").arg(Database));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    const TestServer &server = *found;
     const QSqlDatabase check = server.check(QStringLiteral("check"), Database);
     auto resetTable = [&] {
         return exec(check, "DROP TABLE IF EXISTS script_rows")

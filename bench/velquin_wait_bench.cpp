@@ -10,7 +10,7 @@
 #include "QZQuorvinWindow.h"
 #include "QZTextEdit.h"
 #include "ResultModel.h"
-#include "TestSupport.h"
+#include "BenchSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -102,16 +102,10 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     QApplication app(argc, argv);
-    const TestServer server = TestServer::fromEnvironment();
-    if (!server.isValid()) {
-        std::printf("no server: %s\n", qPrintable(server.describe()));
+    const std::optional<TestServer> found = benchServer(Database);
+    if (!found)
         return 1;
-    }
-    {
-        QSqlDatabase setup = server.check(QStringLiteral("setup"), QString());
-        exec(setup, QStringLiteral("CREATE DATABASE IF NOT EXISTS %1").arg(Database));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    const TestServer &server = *found;
     ScratchDirectory scratch;
     if (app.arguments().contains(QStringLiteral("--close-child")))
         return closeChild(server);
