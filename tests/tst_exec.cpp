@@ -21,6 +21,16 @@
 
 namespace {
 
+// How many connections a model's rowsInserted has: each one is work per batch.
+struct Receivers : QObject
+{
+    static int rowsInserted(const QObject *model)
+    {
+        return static_cast<const Receivers *>(model)->receivers(
+            SIGNAL(rowsInserted(QModelIndex, int, int)));
+    }
+};
+
 const QString Database = QStringLiteral("vq_exec");
 const QString T = QStringLiteral("トランザクション開始");
 const QString NoQuestion = QStringLiteral("-");
@@ -47,6 +57,7 @@ private slots:
     void commitBoxThroughWindow();
     void withoutConnectionAsksToConnect();
     void windowStaysResponsiveAndCancels();
+    void closingTheRunningTabCancelsItsRun();
 
 private:
     QString items() const;
@@ -325,6 +336,12 @@ void tst_Exec::resultPerTab()
     QCOMPARE(header(), QStringLiteral("first_tab"));
     tabs->setCurrentIndex(1);
     QCOMPARE(header(), QStringLiteral("second_tab"));
+    const int receivers = Receivers::rowsInserted(second);
+    for (int i = 0; i < 3; ++i) {
+        tabs->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);
+    }
+    QCOMPARE(Receivers::rowsInserted(second), receivers); // shown again, wired once
     tabs->CloseTab(); // its result goes with it
     QVERIFY(!second);
     QCOMPARE(header(), QStringLiteral("first_tab"));
@@ -407,6 +424,26 @@ void tst_Exec::windowStaysResponsiveAndCancels()
     QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
     QVERIFY(!cancelAct->isEnabled());
 
+    session.run(QStringLiteral("select 42"));
+    QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+    session.stop();
+}
+
+void tst_Exec::closingTheRunningTabCancelsItsRun()
+{
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    session.type(QStringLiteral("select sleep(20) as closed_tab"));
+    session.trigger("m_pExecAct");
+    QTest::qWait(300);
+    session.trigger("m_pCloseTabAct");
+    QTRY_VERIFY_WITH_TIMEOUT(session.idle(), 8000);
+    QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
+    // Nothing of the closed tab's run reaches the tab shown now, nor stays.
+    QTest::qWait(200);
+    QVERIFY(!qobject_cast<ResultModel *>(session.grid()->model()));
+    QVERIFY(session.window().findChildren<ResultModel *>().isEmpty());
     session.run(QStringLiteral("select 42"));
     QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
     session.stop();

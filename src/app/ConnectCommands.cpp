@@ -5,6 +5,7 @@
 #include "QZQuorvinWindow.h"
 
 #include "ConnectDialog.h"
+#include "ConnectionTexts.h"
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
 
@@ -16,28 +17,7 @@ namespace {
 
 const QString ProductName = QStringLiteral("Velquin");
 
-// Why a failed connect failed, and, where the usual mistake is plain, what
-// to try instead.
-QString connectFailure(const DbError &error, const QString &host)
-{
-    QString text = QStringLiteral("接続できませんでした: ") + error.text();
-    // 2002: the client library took "localhost" to mean the local socket.
-    if (error.code == 2002 && (host.isEmpty() || host == QLatin1String("localhost")))
-        text += QStringLiteral(" · localhost はソケットで接続します。TCP で接続するには "
-                               "127.0.0.1 を指定して下さい");
-    return text;
-}
-
 } // namespace
-
-QString QZQuorvinWindow::connectionTarget(const QString &host, int port, const QString &user,
-                                          const QString &database)
-{
-    const QString shownHost = host.isEmpty() ? QStringLiteral("localhost") : host;
-    const QString shownPort = port < 0 ? QStringLiteral("既定のポート") : QString::number(port);
-    return user + QLatin1Char('@') + shownHost + QLatin1Char(':') + shownPort + QLatin1Char('/')
-        + database;
-}
 
 void QZQuorvinWindow::Connect()
 {
@@ -54,16 +34,14 @@ void QZQuorvinWindow::Connect()
         return;
 
     const ConnectionParams params = m_pConnectDialog->params();
-
     QPointer<ConnectDialog> dialog = m_pConnectDialog;
-    const QString target = QStringLiteral("接続 ")
-        + connectionTarget(params.host, params.port, params.user, params.database);
-    m_pConnection->open(params, [this, dialog, params, target](const DbError &error) {
-        updateRunActions();
-        m_pLog->add(target, error.isSet() ? connectFailure(error, params.host)
-                                          : QStringLiteral("接続しました"));
+    m_pConnection->open(params, [this, dialog, params](const DbError &error) {
+        updateActions();
+        m_pLog->add(QStringLiteral("接続 ") + connectionTarget(params),
+                    error.isSet() ? connectFailureText(error, params.host)
+                                  : QStringLiteral("接続しました"));
         if (error.isSet()) {
-            if (error.message == QLatin1String("cancelled"))
+            if (error.cancelled)
                 emit message(QStringLiteral("キャンセルしました。"));
             connectionFailed();
             return;
@@ -72,7 +50,7 @@ void QZQuorvinWindow::Connect()
         if (dialog)
             dialog->WriteSettings();
     });
-    updateRunActions();
+    updateActions();
 }
 
 void QZQuorvinWindow::connectionOpened(const QString &database, const QString &user)
@@ -89,6 +67,8 @@ void QZQuorvinWindow::connectionFailed()
     setWindowTitle(ProductName);
 }
 
+// The connection's own thread finishes the close; the window stops
+// listening to what was on its way.
 void QZQuorvinWindow::Disconnect()
 {
     if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
@@ -96,9 +76,7 @@ void QZQuorvinWindow::Disconnect()
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
-    m_pLog->add(QStringLiteral("切断 ")
-                    + connectionTarget(params.host, params.port, params.user, params.database),
-                QStringLiteral("切断しました"));
+    m_pLog->add(QStringLiteral("切断 ") + connectionTarget(params), QStringLiteral("切断しました"));
     setWindowTitle(ProductName);
-    updateRunActions();
+    updateActions();
 }

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QTabWidget>
 
+#include <functional>
+#include <optional>
+#include <utility>
+
 #include "TabStateStore.h"
 
 class FindBar;
@@ -43,6 +47,12 @@ public:
     int closedCount() const { return int(m_closed.size()); }
     static constexpr int MaxClosed = 20;
 
+    // Where the statement around a position lies in a text, or nothing.
+    using StatementFinder =
+        std::function<std::optional<std::pair<int, int>>(const QString &text, int position)>;
+    // The current page marks the statement under its cursor, as found by this.
+    void setStatementFinder(StatementFinder finder) { m_findStatement = std::move(finder); }
+
     FindBar *findBar() const { return m_pFindBar; }
     void showFindBar(bool withReplace);
 
@@ -76,6 +86,7 @@ private:
     void updateLabel(QZTextEdit *page);
     void placeFindBar();
     void loadNextSlice();
+    void markCurrentStatement();
 
     struct ClosedTab
     {
@@ -89,4 +100,5 @@ private:
     FindBar *m_pFindBar = nullptr;
     QTimer *m_pLoadTimer = nullptr;
     QAction *m_pEscapeAct = nullptr;
+    StatementFinder m_findStatement;
 };
