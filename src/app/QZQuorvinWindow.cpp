@@ -11,7 +11,6 @@
 #include "ResultModel.h"
 #include "ResultPanel.h"
 #include "StatementClassifier.h"
-#include "StatementSplitter.h"
 #include "TabFiles.h"
 #include "TabKeeper.h"
 
@@ -264,11 +263,6 @@ void QZQuorvinWindow::wireTabs()
 {
     connect(m_pTabWidget, &QTabWidget::currentChanged, this,
             [this] { m_pResults->showPage(m_pTabWidget->currentPage()); });
-    m_pTabWidget->setStatementFinder([](const QString &text, int position) {
-        const std::optional<SqlStatement> statement = statementAt(text, position);
-        return statement ? std::make_optional(std::pair(int(statement->start), int(statement->end)))
-                         : std::nullopt;
-    });
     // Closing the tab of a running statement cancels it: nothing of its
     // run may reach another tab, or stay behind.
     connect(m_pTabWidget, &QZEditTabWidget::pageClosed, this, [this](QZTextEdit *page) {

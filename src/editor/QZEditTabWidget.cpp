@@ -2,6 +2,7 @@
 
 #include "FindBar.h"
 #include "QZTextEdit.h"
+#include "StatementSplitter.h"
 #include "TextFileCodec.h"
 
 #include <QAction>
@@ -85,16 +86,16 @@ QZTextEdit *QZEditTabWidget::addPage(const QString &label, int index)
 void QZEditTabWidget::markCurrentStatement()
 {
     QZTextEdit *page = currentPage();
-    if (!page || !m_findStatement)
+    if (!page)
         return;
     // The text is read again on every cursor move; past this size typing
     // would lag, and such a text is a file to run, not a statement to pick.
     constexpr int MaxMarkedText = 1 << 20;
-    std::optional<std::pair<int, int>> statement;
+    std::optional<SqlStatement> statement;
     if (page->document()->characterCount() <= MaxMarkedText)
-        statement = m_findStatement(page->toPlainText(), page->textCursor().position());
+        statement = statementAt(page->toPlainText(), page->textCursor().position());
     if (statement)
-        page->markStatement(statement->first, statement->second);
+        page->markStatement(int(statement->start), int(statement->end));
     else
         page->clearStatementMark();
 }

@@ -5,10 +5,6 @@
 #include <QString>
 #include <QTabWidget>
 
-#include <functional>
-#include <optional>
-#include <utility>
-
 #include "TabStateStore.h"
 
 class FindBar;
@@ -47,12 +43,6 @@ public:
     int closedCount() const { return int(m_closed.size()); }
     static constexpr int MaxClosed = 20;
 
-    // Where the statement around a position lies in a text, or nothing.
-    using StatementFinder =
-        std::function<std::optional<std::pair<int, int>>(const QString &text, int position)>;
-    // The current page marks the statement under its cursor, as found by this.
-    void setStatementFinder(StatementFinder finder) { m_findStatement = std::move(finder); }
-
     FindBar *findBar() const { return m_pFindBar; }
     void showFindBar(bool withReplace);
 
@@ -86,6 +76,7 @@ private:
     void updateLabel(QZTextEdit *page);
     void placeFindBar();
     void loadNextSlice();
+    // The current page marks the statement under its cursor.
     void markCurrentStatement();
 
     struct ClosedTab
@@ -100,5 +91,4 @@ private:
     FindBar *m_pFindBar = nullptr;
     QTimer *m_pLoadTimer = nullptr;
     QAction *m_pEscapeAct = nullptr;
-    StatementFinder m_findStatement;
 };
