@@ -1,18 +1,18 @@
 #include "ConnectDialog.h"
 
+#include "SafeFile.h"
+
 #include "HostPort.h"
 #include "SettingsRecord.h"
 
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpacerItem>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -179,8 +179,7 @@ void ConnectDialog::ReadSettings(QString fileName)
 {
     // Opening a FIFO would wait for a writer, and a device may never end:
     // only a regular file is a settings file. Looked at before opening.
-    const QFileInfo info(fileName);
-    if (!info.exists() || !info.isFile())
+    if (!SafeFile::isRegular(fileName))
         return;
 
     // An unreadable file reads as empty and so clears the fields, as a file
@@ -215,21 +214,8 @@ bool ConnectDialog::WriteSettings(const QString &fileName)
         return false;
     const QByteArray content = SettingsRecord::format(fields);
 
-    // Unbuffered, so that a short write shows in write()'s result instead of
-    // vanishing in a flush that QSaveFile::commit() does not check.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
     // The file holds a password: nobody but its owner may read it, not even
     // for the moment between creating and filling it.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        file.cancelWriting();
-        return false;
-    }
-    // A short write (disk full, quota) must not replace a good file.
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return SafeFile::write(fileName, content, QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+                           nullptr);
 }
