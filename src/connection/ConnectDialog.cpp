@@ -39,6 +39,23 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     ConnectDialogLayout->setContentsMargins(11, 11, 11, 11);
     ConnectDialogLayout->setSpacing(6);
 
+    createFields();
+    ConnectDialogLayout->addWidget(GroupBox3);
+    createButtons();
+
+    languageChange();
+
+    const QSize hint = minimumSizeHint();
+    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
+
+    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
+
+    init();
+}
+
+void ConnectDialog::createFields()
+{
     GroupBox3 = named(new QGroupBox(this), "GroupBox3");
     auto *groupInner = new QVBoxLayout(GroupBox3);
     groupInner->setSpacing(6);
@@ -77,8 +94,15 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     TextLabel2 = named(new QLabel(GroupBox3), "TextLabel2");
     GroupBox3Layout->addWidget(TextLabel2, 0, 0);
 
-    ConnectDialogLayout->addWidget(GroupBox3);
+    TextLabel4->setBuddy(editUsername);
+    TextLabel4_2->setBuddy(editPassword);
+    TextLabel5->setBuddy(editHostname);
+    TextLabel5_2->setBuddy(portSpinBox);
+    TextLabel2->setBuddy(comboDriver);
+}
 
+void ConnectDialog::createButtons()
+{
     Layout25 = named(new QHBoxLayout(), "Layout25");
     Layout25->setContentsMargins(0, 0, 0, 0);
     Layout25->setSpacing(6);
@@ -91,14 +115,6 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     Layout25->addWidget(PushButton2);
     ConnectDialogLayout->addLayout(Layout25);
 
-    languageChange();
-
-    const QSize hint = minimumSizeHint();
-    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
-
-    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
-
     setTabOrder(comboDriver, editDatabase);
     setTabOrder(editDatabase, editUsername);
     setTabOrder(editUsername, editPassword);
@@ -106,14 +122,6 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     setTabOrder(editHostname, portSpinBox);
     setTabOrder(portSpinBox, PushButton1);
     setTabOrder(PushButton1, PushButton2);
-
-    TextLabel4->setBuddy(editUsername);
-    TextLabel4_2->setBuddy(editPassword);
-    TextLabel5->setBuddy(editHostname);
-    TextLabel5_2->setBuddy(portSpinBox);
-    TextLabel2->setBuddy(comboDriver);
-
-    init();
 }
 
 ConnectDialog::~ConnectDialog()

@@ -72,4 +72,8 @@ protected:
 
 protected slots:
     virtual void languageChange();
+
+private:
+    void createFields();
+    void createButtons();
 };

@@ -296,7 +296,12 @@ void ConnectionWorker::stream(RowSource &source, quint64 ticket, quint64 streamI
     if (batch->rowCount() > 0)
         sink.rows(std::move(batch));
     batch.reset();
+    endStream(source, end, cut, stopped, clock, sink);
+}
 
+void ConnectionWorker::endStream(RowSource &source, StreamEnd end, bool cut, bool stopped,
+                                 const QElapsedTimer &clock, const Sink &sink)
+{
     if (cut && !source.atEnd() && m_mysql)
         NativeConnection::killQuery(m_params, m_threadId, KillTimeoutSeconds);
     if (auto *native = dynamic_cast<MysqlRowSource *>(&source)) {
