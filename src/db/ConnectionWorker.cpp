@@ -185,8 +185,9 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             : NativeConnection::lastError(m_mysql);
         result.kind = result.error.code == ER_QUERY_INTERRUPTED ? StatementResult::Cancelled
                                                                 : StatementResult::Failed;
-        result.connectionLost = isLostConnection(result.error.code);
-        result.inTransaction = !result.connectionLost && NativeConnection::inTransaction(m_mysql);
+        // A connection that is gone holds no transaction.
+        result.inTransaction = !isLostConnection(result.error.code)
+            && NativeConnection::inTransaction(m_mysql);
         result.elapsedMs = clock.elapsed();
         sink.outcome(result);
         return;
@@ -196,7 +197,6 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
     if (!native) {
         if (mysql_field_count(m_mysql) != 0) {
             result.error = NativeConnection::lastError(m_mysql);
-            result.connectionLost = isLostConnection(result.error.code);
         } else {
             const my_ulonglong affected = mysql_affected_rows(m_mysql);
             result.kind = StatementResult::NoResultSet;

@@ -22,8 +22,6 @@ struct StatementResult
     DbError error;
     // The server still holds a transaction open after the statement.
     bool inTransaction = false;
-    // The connection is gone (the server died, or we had to drop it).
-    bool connectionLost = false;
     qint64 elapsedMs = 0; // until this outcome: for rows, the first rows
 
     QList<ColumnInfo> columns;

@@ -124,18 +124,3 @@ bool TextFileCodec::writeFile(const QString &path, const QString &text, bool crl
     // A saved script keeps the permissions of the file it replaces.
     return SafeFile::write(path, bytes, {}, error);
 }
-
-QString TextFileCodec::encodingName(Encoding encoding)
-{
-    switch (encoding) {
-    case Encoding::Utf8:
-        return QStringLiteral("UTF-8");
-    case Encoding::Utf16:
-        return QStringLiteral("UTF-16");
-    case Encoding::ShiftJis:
-        return QStringLiteral("Shift_JIS");
-    case Encoding::EucJp:
-        return QStringLiteral("EUC-JP");
-    }
-    return QString();
-}

@@ -31,5 +31,4 @@ public:
     static bool readFile(const QString &path, Decoded *out, QString *error);
     // Replaces the file atomically: on any failure the old file stays as it was.
     static bool writeFile(const QString &path, const QString &text, bool crlf, QString *error);
-    static QString encodingName(Encoding encoding);
 };
