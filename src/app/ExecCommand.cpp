@@ -1,15 +1,19 @@
-// F5 and Ctrl+Return: hand the text to the executor, which runs it off this
-// thread. Queries fill the result panel; data changes end with the commit
-// question.
+// F5, Ctrl+Return and an SQL file: each becomes a run for the executor,
+// which runs it off this thread. Queries fill the result panel; data
+// changes end with the commit question.
 
 #include "QZQuorvinWindow.h"
 
 #include "DatabaseConnection.h"
+#include "MessageLog.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
 #include "QueryExecutor.h"
 #include "ResultPanel.h"
 #include "StatementSplitter.h"
+#include "TextFileCodec.h"
+
+#include <QFileDialog>
 
 bool QZQuorvinWindow::readyToRun()
 {
@@ -23,10 +27,9 @@ bool QZQuorvinWindow::readyToRun()
     return true;
 }
 
-void QZQuorvinWindow::startRun(QZTextEdit *page, int offset)
+void QZQuorvinWindow::startRun(QZTextEdit *page)
 {
     m_runPage = page;
-    m_runOffset = offset;
     m_pResults->setRunPage(page);
 }
 
@@ -54,11 +57,12 @@ void QZQuorvinWindow::Exec()
         emit message(QStringLiteral("命令文の終わりが分かりません。"));
         return;
     }
-    startRun(page, from);
-    if (split.statements.size() > 1)
-        m_pExecutor->executeScript(split.statements);
-    else
-        m_pExecutor->execute(text); // one statement: sent exactly as written
+    if (split.statements.isEmpty()) {
+        emit message(QStringLiteral("命令文を記述して下さい。"));
+        return;
+    }
+    startRun(page);
+    m_pExecutor->execute(QueryRun::fromText(page, from, split.statements));
 }
 
 void QZQuorvinWindow::ExecCurrent()
@@ -80,8 +84,28 @@ void QZQuorvinWindow::ExecCurrent()
         emit message(QStringLiteral("命令文を記述して下さい。"));
         return;
     }
-    startRun(page, int(statement->start));
-    m_pExecutor->execute(statement->text);
+    startRun(page);
+    m_pExecutor->execute(QueryRun::fromText(page, 0, { *statement }));
+}
+
+void QZQuorvinWindow::RunFile()
+{
+    if (!readyToRun())
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("SQL ファイルを実行"), QString(),
+        QStringLiteral("SQL (*.sql);;すべてのファイル (*)"));
+    if (path.isEmpty() || !readyToRun())
+        return;
+    const QByteArray encoding = TextFileCodec::scriptEncoding(path);
+    if (encoding.isEmpty()) {
+        m_pLog->add(path, QStringLiteral("実行しませんでした: テキストファイルではないか、"
+                                         "文字コードが分かりません"));
+        emit message(QStringLiteral("ファイルを実行できませんでした。"));
+        return;
+    }
+    startRun(nullptr);
+    m_pExecutor->execute(QueryRun::fromFile(path, encoding));
 }
 
 void QZQuorvinWindow::Cancel()
@@ -97,9 +121,7 @@ void QZQuorvinWindow::statementError(qsizetype position)
     m_pResults->runFailed();
     if (!m_runPage || position < 0)
         return;
-    // The server counts from the start of the statement it was sent; the
-    // editor's text around it is added back.
-    const int at = m_runOffset + int(position);
+    const int at = int(position);
     m_runPage->selectRange(at, at);
     m_runPage->markErrorLine(at);
 }

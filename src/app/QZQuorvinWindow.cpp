@@ -10,6 +10,7 @@
 #include "ResultGrid.h"
 #include "ResultModel.h"
 #include "ResultPanel.h"
+#include "RunProgressBox.h"
 #include "StatementClassifier.h"
 #include "TabFiles.h"
 #include "TabKeeper.h"
@@ -64,6 +65,8 @@ const QZQuorvinWindow::ActionEntry *QZQuorvinWindow::actionTable(int *count)
         { &W::m_pSaveAct, "m_pSaveAct", u"保存", Ctrl | Qt::Key_S, nullptr, -1, FileMenu, [](W &w) { w.Save(); } },
         { &W::m_pSaveAsAct, "m_pSaveAsAct", u"名前を付けて保存...", Ctrl | Shift | Qt::Key_S, nullptr, -1,
           FileMenu, [](W &w) { w.SaveAs(); } },
+        { &W::m_pRunFileAct, "m_pRunFileAct", u"SQL ファイルを実行…", {}, nullptr, -1, FileMenu,
+          [](W &w) { w.RunFile(); } },
         { &W::m_pExportAct, "m_pExportAct", u"エクスポート…", {}, nullptr, -1, FileMenu,
           [](W &w) { w.m_pResults->grid()->exportResult(); } },
         { &W::m_pExitAct, "m_pExitAct", u"終了", {}, nullptr, -1, FileMenu | SeparatorBefore, [](W &w) { w.Exit(); } },
@@ -154,6 +157,7 @@ void QZQuorvinWindow::createPanels()
     m_pResults = new ResultPanel(m_pSplitter);
     m_pLog = new MessageLog(MessageLog::DefaultCapacity, this);
     m_pMessageLog = new MessageLogView(m_pLog, m_pSplitter);
+    m_pRunProgress = new RunProgressBox(this);
     m_pSplitter->setStretchFactor(0, 3);
     m_pSplitter->setStretchFactor(1, 3);
     m_pSplitter->setStretchFactor(2, 1);
@@ -229,12 +233,14 @@ void QZQuorvinWindow::wireExecutor()
     connect(m_pExecutor, &QueryExecutor::runStarted, m_pResults, &ResultPanel::runStarted);
     connect(m_pExecutor, &QueryExecutor::statementFailed, this, [this](qsizetype start, qsizetype end) {
         if (m_runPage)
-            m_runPage->selectRange(int(m_runOffset + start), int(m_runOffset + end));
+            m_runPage->selectRange(int(start), int(end));
     });
     connect(m_pExecutor, &QueryExecutor::statementError, this, &QZQuorvinWindow::statementError);
     connect(m_pExecutor, &QueryExecutor::statementRunning, m_pRunLabel, [this](int index, int count) {
         m_pRunLabel->setText(QStringLiteral("実行中 %1/%2").arg(index + 1).arg(count));
     });
+    connect(m_pExecutor, &QueryExecutor::fileProgress, m_pRunProgress, &RunProgressBox::showProgress);
+    connect(m_pRunProgress, &QProgressDialog::canceled, this, &QZQuorvinWindow::Cancel);
     connect(m_pExecutor, &QueryExecutor::runningChanged, this, [this](bool running) {
         // Set before Exec() returns and cleared when the work is done: code
         // outside the program waits on exactly these two.
@@ -244,6 +250,7 @@ void QZQuorvinWindow::wireExecutor()
             QApplication::restoreOverrideCursor();
             m_pRunLabel->clear();
         }
+        m_pRunProgress->setRunning(running);
         updateActions();
     });
 }

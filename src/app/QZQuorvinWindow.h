@@ -17,6 +17,7 @@ class QueryExecutor;
 class QZEditTabWidget;
 class QZTextEdit;
 class ResultPanel;
+class RunProgressBox;
 class TabFiles;
 class TabKeeper;
 
@@ -59,6 +60,7 @@ protected slots:
     void Exec();
     void Cancel();
     void ExecCurrent();
+    void RunFile();
 
 private:
     struct ActionEntry;
@@ -74,7 +76,7 @@ private:
     void updateActions();
 
     bool readyToRun();
-    void startRun(QZTextEdit *page, int offset);
+    void startRun(QZTextEdit *page);
     void statementError(qsizetype position);
     void connectionFailed();
     void connectionOpened(const QString &database, const QString &user);
@@ -87,6 +89,7 @@ private:
     MessageLog *m_pLog = nullptr;
     MessageLogView *m_pMessageLog = nullptr;
     QLabel *m_pRunLabel = nullptr;
+    RunProgressBox *m_pRunProgress = nullptr;
     QAction *m_pOpenAct = nullptr;
     QAction *m_pSaveAct = nullptr;
     QAction *m_pSaveAsAct = nullptr;
@@ -106,6 +109,7 @@ private:
     QAction *m_pClearAct = nullptr;
     QAction *m_pExecAct = nullptr;
     QAction *m_pExecCurrentAct = nullptr;
+    QAction *m_pRunFileAct = nullptr;
     QAction *m_pCancelAct = nullptr;
     QAction *m_pResultLimitAct = nullptr;
     QAction *m_pShowMessageLogAct = nullptr;
@@ -116,7 +120,6 @@ private:
     DatabaseConnection *m_pConnection = nullptr;
     QueryExecutor *m_pExecutor = nullptr;
     QPointer<QZTextEdit> m_runPage;
-    int m_runOffset = 0;
     TabKeeper *m_pTabKeeper = nullptr;
     TabFiles *m_pFiles = nullptr;
 };

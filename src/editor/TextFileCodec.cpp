@@ -124,3 +124,26 @@ bool TextFileCodec::writeFile(const QString &path, const QString &text, bool crl
     // A saved script keeps the permissions of the file it replaces.
     return SafeFile::write(path, bytes, {}, error);
 }
+
+QByteArray TextFileCodec::scriptEncoding(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "UTF-8"; // the run names the reason it cannot be read
+    QByteArray sample = file.read(1 << 16);
+    if (!file.atEnd() && sample.lastIndexOf('\n') > 0)
+        sample.truncate(sample.lastIndexOf('\n') + 1); // never half a character
+    const Decoded decoded = decode(sample);
+    if (decoded.guessed && !sample.isEmpty())
+        return {};
+    switch (decoded.encoding) {
+    case Encoding::Utf16:
+        return "UTF-16";
+    case Encoding::ShiftJis:
+        return "windows-31j";
+    case Encoding::EucJp:
+        return "EUC-JP";
+    default:
+        return "UTF-8";
+    }
+}
