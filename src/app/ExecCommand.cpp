@@ -33,57 +33,44 @@ void QZQuorvinWindow::startRun(QZTextEdit *page)
     m_pResults->setRunPage(page);
 }
 
+void QZQuorvinWindow::refuseRun(QZTextEdit *page, qsizetype openAt)
+{
+    if (openAt < 0) {
+        emit message(QStringLiteral("命令文を記述して下さい。"));
+        return;
+    }
+    // Nothing runs that cannot be delimited; point at what is left open.
+    page->selectRange(int(openAt), int(openAt) + 1);
+    emit message(QStringLiteral("命令文の終わりが分かりません。"));
+}
+
 void QZQuorvinWindow::Exec()
 {
-    if (!readyToRun())
-        return;
     QZTextEdit *page = m_pTabWidget->currentPage();
-    if (!page)
+    if (!readyToRun() || !page)
         return;
     // The selection when there is one, else the whole text.
     const QTextCursor cursor = page->textCursor();
     const bool selected = cursor.hasSelection();
     const int from = selected ? cursor.selectionStart() : 0;
-    const QString text = page->toPlainText().mid(from, selected ? cursor.selectionEnd() - from : -1);
-    if (text.isEmpty()) {
-        emit message(QStringLiteral("命令文を記述して下さい。"));
-        return;
-    }
-    const SplitResult split = splitStatements(text);
-    if (!split.ok()) {
-        // Nothing runs that cannot be delimited; point at what is left open.
-        const int at = int(split.error.offset) + from;
-        page->selectRange(at, at + 1);
-        emit message(QStringLiteral("命令文の終わりが分かりません。"));
-        return;
-    }
-    if (split.statements.isEmpty()) {
-        emit message(QStringLiteral("命令文を記述して下さい。"));
-        return;
-    }
+    const SplitResult split =
+        splitStatements(page->toPlainText().mid(from, selected ? cursor.selectionEnd() - from : -1));
+    if (!split.ok() || split.statements.isEmpty())
+        return refuseRun(page, split.ok() ? -1 : from + split.error.offset);
     startRun(page);
     m_pExecutor->execute(QueryRun::fromText(page, from, split.statements));
 }
 
 void QZQuorvinWindow::ExecCurrent()
 {
-    if (!readyToRun())
-        return;
     QZTextEdit *page = m_pTabWidget->currentPage();
-    if (!page)
+    if (!readyToRun() || !page)
         return;
     SplitError error;
     const std::optional<SqlStatement> statement =
         statementAt(page->toPlainText(), page->textCursor().position(), &error);
-    if (error.kind != SplitError::None) {
-        page->selectRange(int(error.offset), int(error.offset) + 1);
-        emit message(QStringLiteral("命令文の終わりが分かりません。"));
-        return;
-    }
-    if (!statement) {
-        emit message(QStringLiteral("命令文を記述して下さい。"));
-        return;
-    }
+    if (error.kind != SplitError::None || !statement)
+        return refuseRun(page, error.kind != SplitError::None ? error.offset : -1);
     startRun(page);
     m_pExecutor->execute(QueryRun::fromText(page, 0, { *statement }));
 }

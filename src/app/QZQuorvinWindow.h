@@ -77,6 +77,8 @@ private:
 
     bool readyToRun();
     void startRun(QZTextEdit *page);
+    // Says why nothing runs: no statement, or one left open at `openAt`.
+    void refuseRun(QZTextEdit *page, qsizetype openAt);
     void statementError(qsizetype position);
     void connectionFailed();
     void connectionOpened(const QString &database, const QString &user);
