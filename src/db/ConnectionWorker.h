@@ -2,6 +2,7 @@
 
 #include "ConnectionParams.h"
 #include "StatementResult.h"
+#include "TlsSession.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -36,6 +37,8 @@ public:
 
     DbError open(const ConnectionParams &params, int timeoutSeconds, unsigned long *threadId);
     void close();
+    // The encryption of the session open() opened.
+    TlsSession session() const { return m_session; }
     // Runs one statement; rows, if any, stream out under streamId.
     void run(const QString &sql, bool collectWarnings, quint64 ticket, quint64 streamId,
              const Sink &sink);
@@ -66,6 +69,7 @@ private:
     const QString m_name;
     ConnectionParams m_params;
     unsigned long m_threadId = 0;
+    TlsSession m_session;
     bool m_open = false;
     bool m_inGenericTransaction = false;
     std::mutex m_handleLock; // held while m_mysql changes, and by abortIo()
