@@ -145,14 +145,7 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     setTabOrder(editUsername, editPassword);
     setTabOrder(editPassword, editHostname);
     setTabOrder(editHostname, portSpinBox);
-    setTabOrder(portSpinBox, comboTlsMode);
-    setTabOrder(comboTlsMode, editTlsCa);
-    for (QLineEdit *edit : { editTlsCa, editTlsCert, editTlsKey }) {
-        auto *browse = findChild<QToolButton *>(edit->objectName() + QStringLiteral("Browse"));
-        setTabOrder(edit, browse);
-        setTabOrder(browse, edit == editTlsKey ? static_cast<QWidget *>(PushButton1)
-                                               : edit == editTlsCa ? editTlsCert : editTlsKey);
-    }
+    chainTlsTabOrder();
     setTabOrder(PushButton1, PushButton2);
 
     TextLabel4->setBuddy(editUsername);
@@ -190,6 +183,21 @@ void ConnectDialog::addTlsRows()
     addFileRow(7, m_pTlsCaLabel, editTlsCa, "editTlsCa");
     addFileRow(8, m_pTlsCertLabel, editTlsCert, "editTlsCert");
     addFileRow(9, m_pTlsKeyLabel, editTlsKey, "editTlsKey");
+}
+
+// From the port through the TLS rows, each path followed by its browse
+// button, to OK.
+void ConnectDialog::chainTlsTabOrder()
+{
+    QWidget *previous = comboTlsMode;
+    setTabOrder(portSpinBox, comboTlsMode);
+    for (QLineEdit *edit : { editTlsCa, editTlsCert, editTlsKey }) {
+        auto *browse = findChild<QToolButton *>(edit->objectName() + QStringLiteral("Browse"));
+        setTabOrder(previous, edit);
+        setTabOrder(edit, browse);
+        previous = browse;
+    }
+    setTabOrder(previous, PushButton1);
 }
 
 void ConnectDialog::addFileRow(int row, QLabel *&label, QLineEdit *&edit, const char *name)

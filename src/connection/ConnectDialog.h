@@ -84,6 +84,7 @@ protected slots:
 
 private:
     void addTlsRows();
+    void chainTlsTabOrder();
     void addFileRow(int row, QLabel *&label, QLineEdit *&edit, const char *name);
     void readTlsSettings(const QString &fileName);
     bool writeTlsSettings(const QString &fileName);

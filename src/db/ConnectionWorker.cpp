@@ -79,40 +79,7 @@ DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSecond
             return DbError{ 0, QString(),
                             QStringLiteral("driver not available: %1").arg(params.driver) };
         }
-        qDebug().noquote() << params.host;
-        // A socket path is no host name: the driver is given it apart.
-        const bool mysql = isMysqlDriver(params.driver);
-        db.setHostName(mysql && params.viaSocket() ? QString() : params.host);
-        db.setDatabaseName(params.database);
-        qDebug().noquote() << params.database;
-        db.setPort(mysql && params.viaSocket() ? -1 : params.port);
-        std::unique_ptr<QTemporaryDir> aliases;
-        if (mysql) {
-            // Bounds every stage of opening: the TCP connect, the handshake,
-            // and a peer that goes silent after the login.
-            const QString tls = TlsPolicy::driverOptions(params, aliases);
-            db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
-                                                "MYSQL_OPT_READ_TIMEOUT=%1;"
-                                                "MYSQL_OPT_WRITE_TIMEOUT=%1")
-                                     .arg(timeoutSeconds)
-                                 + (tls.isEmpty() ? QString() : QLatin1Char(';') + tls));
-        }
-        const QString refused = mysql ? TlsPolicy::problem(params) : QString();
-        if (!refused.isEmpty()) {
-            error.message = refused;
-        } else if (db.open(params.user, params.password)) {
-            MYSQL *handle = NativeConnection::handle(db);
-            // Refused before any statement runs, SET NAMES included.
-            error = handle ? TlsPolicy::checkSession(handle, params) : DbError();
-            if (!error.isSet()) {
-                std::lock_guard<std::mutex> lock(m_handleLock);
-                m_mysql = handle;
-            }
-        } else {
-            error = qtError(db.lastError());
-            if (!error.isSet())
-                error.message = QStringLiteral("the connection could not be opened");
-        }
+        error = openDriver(db, params, timeoutSeconds);
         if (error.isSet())
             db.close();
     }
@@ -134,6 +101,46 @@ DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSecond
     }
     if (threadId)
         *threadId = m_threadId;
+    return error;
+}
+
+DbError ConnectionWorker::openDriver(QSqlDatabase &db, const ConnectionParams &params,
+                                     int timeoutSeconds)
+{
+    qDebug().noquote() << params.host;
+    // A socket path is no host name: the driver is given it apart.
+    const bool mysql = isMysqlDriver(params.driver);
+    db.setHostName(mysql && params.viaSocket() ? QString() : params.host);
+    db.setDatabaseName(params.database);
+    qDebug().noquote() << params.database;
+    db.setPort(mysql && params.viaSocket() ? -1 : params.port);
+    const QString refused = mysql ? TlsPolicy::problem(params) : QString();
+    if (!refused.isEmpty())
+        return DbError{ 0, QString(), refused };
+    std::unique_ptr<QTemporaryDir> aliases;
+    if (mysql) {
+        // Bounds every stage of opening: the TCP connect, the handshake,
+        // and a peer that goes silent after the login.
+        const QString tls = TlsPolicy::driverOptions(params, aliases);
+        db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
+                                            "MYSQL_OPT_READ_TIMEOUT=%1;"
+                                            "MYSQL_OPT_WRITE_TIMEOUT=%1")
+                                 .arg(timeoutSeconds)
+                             + (tls.isEmpty() ? QString() : QLatin1Char(';') + tls));
+    }
+    if (!db.open(params.user, params.password)) {
+        DbError error = qtError(db.lastError());
+        if (!error.isSet())
+            error.message = QStringLiteral("the connection could not be opened");
+        return error;
+    }
+    MYSQL *handle = NativeConnection::handle(db);
+    // Refused before any statement runs, SET NAMES included.
+    const DbError error = handle ? TlsPolicy::checkSession(handle, params) : DbError();
+    if (!error.isSet()) {
+        std::lock_guard<std::mutex> lock(m_handleLock);
+        m_mysql = handle;
+    }
     return error;
 }
 

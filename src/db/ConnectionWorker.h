@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+class QSqlDatabase;
 typedef struct st_mysql MYSQL;
 
 // The half of DatabaseConnection that lives on the database thread. Qt's
@@ -61,6 +62,9 @@ public:
     void abortIo();
 
 private:
+    // Sets the registered connection up as the parameters say and opens it;
+    // on success m_mysql is its handle.
+    DbError openDriver(QSqlDatabase &db, const ConnectionParams &params, int timeoutSeconds);
     bool stopRequested(quint64 ticket) const { return m_stopTicket >= ticket; }
     void stream(RowSource &source, quint64 ticket, quint64 streamId, QElapsedTimer &clock,
                 const Sink &sink);
