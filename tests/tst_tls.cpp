@@ -12,14 +12,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSpinBox>
-#include <QStatusBar>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -28,24 +26,13 @@ namespace {
 
 const QString Database = QStringLiteral("vq_tls");
 
-struct Outcome
+// Waits for the outcome of opening; an empty error is success.
+DbError openOn(DatabaseConnection &connection, const ConnectionParams &params)
 {
-    bool opened = false;
-    DbError error;
-};
-
-Outcome openOn(DatabaseConnection &connection, const ConnectionParams &params)
-{
-    Outcome outcome;
-    bool done = false;
-    connection.open(params, [&](const DbError &e) {
-        outcome.error = e;
-        outcome.opened = !e.isSet();
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
-        outcome.error.message = QStringLiteral("no outcome");
-    return outcome;
+    DbError error{ 0, {}, QStringLiteral("no outcome") };
+    connection.open(params, [&](const DbError &e) { error = e; });
+    (void)QTest::qWaitFor([&] { return error.message != QLatin1String("no outcome"); }, 20000);
+    return error;
 }
 
 QString serverCipher(DatabaseConnection &connection)
@@ -53,6 +40,40 @@ QString serverCipher(DatabaseConnection &connection)
     const auto model = queryAll(connection, QStringLiteral("SHOW SESSION STATUS LIKE 'Ssl_cipher'"));
     return model && model->rowCount() == 1 ? model->index(0, 1).data().toString()
                                            : QStringLiteral("(no answer)");
+}
+
+// Sessions on vq_tls other than the checking one: a refused connect must
+// leave none behind.
+int sessionsOn(const TestServer &server)
+{
+    int count = -1;
+    {
+        QSqlDatabase db = server.check(QStringLiteral("vq_count"), QString());
+        count = scalar(db, QStringLiteral("SELECT count(*) FROM information_schema.processlist "
+                                          "WHERE db = 'vq_tls' AND id <> connection_id()"))
+                    .toInt();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("vq_count"));
+    return count;
+}
+
+// Fills the dialog as a user would, the TLS fields found by their names,
+// presses OK and returns the status text that follows.
+QString connectThrough(WindowSession &session, const ConnectionParams &p)
+{
+    ModalAnswerer answer(QStringLiteral("Connection Dialog"), [&](QWidget *dialog) {
+        static_cast<ConnectDialog *>(dialog)->setParams(p);
+        dialog->findChild<QComboBox *>(QStringLiteral("comboTlsMode"))->setCurrentIndex(int(p.tlsMode));
+        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsCa"))->setText(p.tlsCa);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsCert"))->setText(p.tlsCert);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsKey"))->setText(p.tlsKey);
+        dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
+    });
+    const int before = session.statuses().size();
+    session.trigger("m_pConnectAct");
+    waitUntil([&] { return session.statuses().size() > before; }, 20000);
+    return session.statuses().value(before);
 }
 
 } // namespace
@@ -68,185 +89,134 @@ private slots:
     void cancelOverTls_data();
     void cancelOverTls();
     void windowShowsTlsAndRemembersIt();
-    void windowRefusesWithTheReason_data();
-    void windowRefusesWithTheReason();
     void oldSettingsStartAtPreferred();
 
 private:
-    QString cert(const QString &name) const;
-    ConnectionParams tlsParams(const QString &user = QStringLiteral("velquin")) const;
-    int sessionsOn(const QString &server);
+    // A file by its short name: a certificate of the run, or a bad one.
+    QString cert(const QString &name) const
+    {
+        return name.isEmpty() ? name : m_paths.value(name, m_certs + QLatin1Char('/') + name);
+    }
+    ConnectionParams params(const TestServer &server, const QString &user = QStringLiteral("velquin")) const
+    {
+        ConnectionParams p = server.params(Database);
+        p.user = user;
+        return p;
+    }
 
-    TestServer m_plain;
+    TestServer m_plain, m_tls;
     QString m_certs;
-    QString m_oddDir; // Japanese, blanks, a comma and a ';' in one path
     QTemporaryDir m_files;
+    QHash<QString, QString> m_paths;
 };
 
 void tst_Tls::initTestCase()
 {
-    m_plain = TestServer::fromEnvironment();
+    m_plain = m_tls = TestServer::fromEnvironment();
+    m_tls.port = qEnvironmentVariableIntValue("VELQUIN_TEST_TLS_PORT");
     m_certs = qEnvironmentVariable("VELQUIN_TEST_CERTS");
-    QVERIFY2(m_plain.isValid() && QFileInfo(cert("ca.pem")).isFile()
-                 && qEnvironmentVariableIntValue("VELQUIN_TEST_TLS_PORT") > 0,
+    QVERIFY2(m_plain.isValid() && m_tls.port > 0 && QFileInfo(cert("ca.pem")).isFile(),
              "no TLS test server: run the suite through scripts/test");
-    TestServer tls = m_plain;
-    tls.port = qEnvironmentVariableIntValue("VELQUIN_TEST_TLS_PORT");
-    QVERIFY(m_plain.recreateDatabase(Database) && tls.recreateDatabase(Database));
-    m_oddDir = m_files.filePath(QStringLiteral("証明書 ,;  置き場"));
-    QVERIFY(QDir().mkpath(m_oddDir));
-    QVERIFY(QFile::copy(cert("ca.pem"), m_oddDir + QStringLiteral("/ca.pem")));
-    QFile garbage(m_files.filePath(QStringLiteral("garbage.pem")));
+    QVERIFY(m_plain.recreateDatabase(Database) && m_tls.recreateDatabase(Database));
+    // Japanese, blanks, a comma and a ';' in one path.
+    const QString odd = m_files.filePath(QStringLiteral("証明書 ,;  置き場"));
+    QVERIFY(QDir().mkpath(odd) && QFile::copy(cert("ca.pem"), odd + QStringLiteral("/ca.pem")));
+    m_paths = { { "odd", odd + QStringLiteral("/ca.pem") }, { "dir", m_files.path() },
+                { "missing", m_files.filePath(QStringLiteral("missing.pem")) },
+                { "garbage", m_files.filePath(QStringLiteral("garbage.pem")) } };
+    QFile garbage(cert("garbage"));
     QVERIFY(garbage.open(QIODevice::WriteOnly));
     garbage.write("-----BEGIN CERTIFICATE-----\nnot base64 at all\n-----END CERTIFICATE-----\n");
 }
 
-QString tst_Tls::cert(const QString &name) const
-{
-    if (name.isEmpty())
-        return QString();
-    if (name == QLatin1String("missing"))
-        return m_files.filePath(QStringLiteral("missing.pem"));
-    if (name == QLatin1String("dir"))
-        return m_files.path();
-    if (name == QLatin1String("garbage"))
-        return m_files.filePath(QStringLiteral("garbage.pem"));
-    if (name == QLatin1String("odd"))
-        return m_oddDir + QStringLiteral("/ca.pem");
-    return m_certs + QLatin1Char('/') + name;
-}
-
-ConnectionParams tst_Tls::tlsParams(const QString &user) const
-{
-    ConnectionParams p = m_plain.params(Database);
-    p.port = qEnvironmentVariableIntValue("VELQUIN_TEST_TLS_PORT");
-    p.user = user;
-    return p;
-}
-
-// Sessions on vq_tls other than the checking one: a refused connect must
-// leave none behind.
-int tst_Tls::sessionsOn(const QString &server)
-{
-    TestServer s = m_plain;
-    if (server == QLatin1String("tls"))
-        s.port = qEnvironmentVariableIntValue("VELQUIN_TEST_TLS_PORT");
-    int count = -1;
-    {
-        QSqlDatabase db = s.check(QStringLiteral("vq_count"), QString());
-        count = scalar(db, QStringLiteral("SELECT count(*) FROM information_schema.processlist "
-                                          "WHERE db = 'vq_tls' AND id <> connection_id()"))
-                    .toInt();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("vq_count"));
-    return count;
-}
-
 void tst_Tls::modes_data()
 {
-    QTest::addColumn<QString>("server"); // plain, tls
-    QTest::addColumn<QString>("host");   // ip, ip2 (not in the certificate), socket, or a path
+    QTest::addColumn<bool>("tlsServer");
+    QTest::addColumn<QString>("host"); // "": 127.0.0.1; "socket": the server's; else as given
     QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("caFile");
-    QTest::addColumn<QString>("certFile");
-    QTest::addColumn<QString>("keyFile");
-    QTest::addColumn<QString>("user"); // velquin, velquin_x509, wrong (password)
-    QTest::addColumn<QString>("expect"); // tls, plain, or a pattern the refusal's reason matches
-    const int off = int(TlsMode::Off), preferred = int(TlsMode::Preferred),
-              required = int(TlsMode::Required), ca = int(TlsMode::VerifyCa),
-              identity = int(TlsMode::VerifyIdentity);
+    QTest::addColumn<QStringList>("files"); // CA, certificate, key
+    QTest::addColumn<QString>("user");      // "wrong": velquin with a wrong password
+    QTest::addColumn<QString>("expect");    // tls, plain, or a pattern the reason matches
+    const int off = int(TlsMode::Off), pref = int(TlsMode::Preferred), req = int(TlsMode::Required),
+              ca = int(TlsMode::VerifyCa), name = int(TlsMode::VerifyIdentity);
     const QString v = QStringLiteral("velquin"), x509 = QStringLiteral("velquin_x509");
-    auto row = [](const char *name, const char *server, const char *host, int mode, const char *ca,
-                  const char *cert, const char *key, const QString &user, const char *expect) {
-        QTest::newRow(name) << server << host << mode << ca << cert << key << user << expect;
+    const QStringList none{ "", "", "" }, caFile{ "ca.pem", "", "" }, client{ "", "client.pem", "client-key.pem" };
+    auto row = [](const char *label, bool tls, const char *host, int mode, const QStringList &files,
+                  const QString &user, const char *expect) {
+        QTest::newRow(label) << tls << host << mode << files << user << expect;
     };
-    const char *tlsCause = "TLS";
+    row("plain server, 無効", false, "", off, none, v, "plain");
+    row("plain server, 優先 falls back", false, "", pref, none, v, "plain");
+    row("plain server, 必須 refused", false, "", req, none, v, "TLS");
+    row("plain server, CA を検証 refused", false, "", ca, caFile, v, "TLS");
+    row("plain server, ホスト名 refused", false, "", name, caFile, v, "TLS");
+    row("plain server, socket, 優先", false, "socket", pref, none, v, "plain");
 
-    row("plain server, 無効", "plain", "ip", off, "", "", "", v, "plain");
-    row("plain server, 優先 falls back", "plain", "ip", preferred, "", "", "", v, "plain");
-    row("plain server, 必須 refused", "plain", "ip", required, "", "", "", v, tlsCause);
-    row("plain server, CA を検証 refused", "plain", "ip", ca, "ca.pem", "", "", v, tlsCause);
-    row("plain server, ホスト名 refused", "plain", "ip", identity, "ca.pem", "", "", v, tlsCause);
-    row("plain server, socket, 優先", "plain", "socket", preferred, "", "", "", v, "plain");
+    row("無効 ignores even missing files", true, "", off, { "missing", "missing", "missing" }, v, "plain");
+    row("優先", true, "", pref, none, v, "tls");
+    row("必須", true, "", req, none, v, "tls");
+    row("必須 verifies nothing", true, "127.0.0.2", req, { "other-ca.pem", "", "" }, v, "tls");
+    row("CA を検証", true, "", ca, caFile, v, "tls");
+    row("CA を検証 ignores the name", true, "127.0.0.2", ca, caFile, v, "tls");
+    row("CA を検証, another CA", true, "", ca, { "other-ca.pem", "", "" }, v, "TLS");
+    row("CA を検証, system store only", true, "", ca, none, v, "TLS");
+    row("ホスト名, IP in subjectAltName", true, "", name, caFile, v, "tls");
+    row("ホスト名, another address", true, "127.0.0.2", name, caFile, v, "TLS.*127\\.0\\.0\\.2");
+    row("ホスト名, another CA", true, "", name, { "other-ca.pem", "", "" }, v, "TLS");
+    row("ホスト名 over the socket is localhost", true, "socket", name, caFile, v, "tls");
+    row("socket, 無効", true, "socket", off, none, v, "plain");
+    row("path with Japanese, blanks, comma, ';'", true, "", name, { "odd", "", "" }, v, "tls");
 
-    row("無効 ignores even missing files", "tls", "ip", off, "missing", "missing", "missing", v, "plain");
-    row("優先", "tls", "ip", preferred, "", "", "", v, "tls");
-    row("必須", "tls", "ip", required, "", "", "", v, "tls");
-    row("必須 verifies nothing", "tls", "ip2", required, "other-ca.pem", "", "", v, "tls");
-    row("CA を検証", "tls", "ip", ca, "ca.pem", "", "", v, "tls");
-    row("CA を検証 ignores the name", "tls", "ip2", ca, "ca.pem", "", "", v, "tls");
-    row("CA を検証, another CA", "tls", "ip", ca, "other-ca.pem", "", "", v, tlsCause);
-    row("CA を検証, system store only", "tls", "ip", ca, "", "", "", v, tlsCause);
-    row("ホスト名, IP in subjectAltName", "tls", "ip", identity, "ca.pem", "", "", v, "tls");
-    row("ホスト名, another address", "tls", "ip2", identity, "ca.pem", "", "", v, "127\\.0\\.0\\.2");
-    row("ホスト名, another CA", "tls", "ip", identity, "other-ca.pem", "", "", v, tlsCause);
-    row("ホスト名 over the socket is localhost", "tls", "socket", identity, "ca.pem", "", "", v, "tls");
-    row("socket, 無効", "tls", "socket", off, "", "", "", v, "plain");
-    row("path with Japanese, blanks, comma, ';'", "tls", "ip", identity, "odd", "", "", v, "tls");
+    row("X509 account with its certificate", true, "", req, client, x509, "tls");
+    row("X509 account without it", true, "", req, none, x509, "1045.*Access denied");
+    row("wrong password", true, "", req, none, "wrong", "1045.*Access denied");
 
-    row("X509 account with its certificate", "tls", "ip", required, "", "client.pem", "client-key.pem", x509, "tls");
-    row("X509 account without it", "tls", "ip", required, "", "", "", x509, "1045.*Access denied");
-    row("wrong password", "tls", "ip", required, "", "", "", "wrong", "1045.*Access denied");
-
-    row("CA file missing", "tls", "ip", ca, "missing", "", "", v, "TLS.*証明書.*ありません");
-    row("directory as CA file", "tls", "ip", ca, "dir", "", "", v, "TLS.*ディレクトリ");
-    row("garbage PEM", "tls", "ip", required, "", "garbage", "client-key.pem", v, "TLS.*PEM");
-    row("key of another certificate", "tls", "ip", required, "", "client.pem", "server-key.pem", x509,
-        "TLS.*一致しません");
-    row("key without certificate", "tls", "ip", required, "", "", "client-key.pem", v, "TLS.*証明書");
-    row("socket that does not exist", "tls", "/nonexistent/velquin.sock", preferred, "", "", "", v,
-        "ソケット.*ありません");
-    row("socket path that is a file", "tls", "file", preferred, "", "", "", v, "ソケットではありません");
+    row("CA file missing", true, "", ca, { "missing", "", "" }, v, "TLS.*証明書.*ありません");
+    row("directory as CA file", true, "", ca, { "dir", "", "" }, v, "TLS.*ディレクトリ");
+    row("garbage PEM", true, "", req, { "", "garbage", "client-key.pem" }, v, "TLS.*PEM");
+    row("key of another certificate", true, "", req, { "", "client.pem", "server-key.pem" }, x509, "TLS.*一致しません");
+    row("key without certificate", true, "", req, { "", "", "client-key.pem" }, v, "TLS.*証明書");
+    row("socket that does not exist", true, "/nonexistent/velquin.sock", pref, none, v, "ソケット.*ありません");
+    row("socket path that is a file", true, "file", pref, none, v, "ソケットではありません");
 }
 
 void tst_Tls::modes()
 {
-    QFETCH(QString, server);
+    QFETCH(bool, tlsServer);
     QFETCH(QString, host);
     QFETCH(int, mode);
-    QFETCH(QString, caFile);
-    QFETCH(QString, certFile);
-    QFETCH(QString, keyFile);
+    QFETCH(QStringList, files);
     QFETCH(QString, user);
     QFETCH(QString, expect);
 
-    ConnectionParams p = server == QLatin1String("tls") ? tlsParams(user) : m_plain.params(Database);
+    const TestServer &server = tlsServer ? m_tls : m_plain;
+    ConnectionParams p = params(server, user == QLatin1String("wrong") ? QStringLiteral("velquin") : user);
     if (user == QLatin1String("wrong"))
         p.password += QLatin1Char('x');
-    const QString socket = qEnvironmentVariable(server == QLatin1String("tls") ? "VELQUIN_TEST_TLS_SOCKET"
-                                                                               : "VELQUIN_TEST_SOCKET");
-    if (host == QLatin1String("ip2"))
-        p.host = QStringLiteral("127.0.0.2");
-    else if (host == QLatin1String("socket"))
-        p.host = socket;
-    else if (host == QLatin1String("file"))
-        p.host = cert("ca.pem");
-    else if (host.startsWith(QLatin1Char('/')))
-        p.host = host;
+    if (host == QLatin1String("socket"))
+        p.host = qEnvironmentVariable(tlsServer ? "VELQUIN_TEST_TLS_SOCKET" : "VELQUIN_TEST_SOCKET");
+    else if (!host.isEmpty())
+        p.host = host == QLatin1String("file") ? cert("ca.pem") : host;
     p.tlsMode = TlsMode(mode);
-    p.tlsCa = cert(caFile);
-    p.tlsCert = cert(certFile);
-    p.tlsKey = cert(keyFile);
+    p.tlsCa = cert(files[0]);
+    p.tlsCert = cert(files[1]);
+    p.tlsKey = cert(files[2]);
 
     DatabaseConnection connection;
-    const Outcome outcome = openOn(connection, p);
+    const DbError error = openOn(connection, p);
     if (expect != QLatin1String("tls") && expect != QLatin1String("plain")) {
-        QVERIFY2(!outcome.opened, "connected where it should have been refused");
-        QVERIFY2(outcome.error.text().contains(QRegularExpression(expect)), qPrintable(outcome.error.text()));
+        QVERIFY2(error.text().contains(QRegularExpression(expect)), qPrintable(error.text()));
         QCOMPARE(connection.state(), DatabaseConnection::Closed);
         QVERIFY(!QSqlDatabase::contains(DatabaseConnection::connectionName()));
         QVERIFY(!connection.session().encrypted());
         QTRY_COMPARE(sessionsOn(server), 0);
         return;
     }
-    QVERIFY2(outcome.opened, qPrintable(outcome.error.text()));
+    QVERIFY2(!error.isSet(), qPrintable(error.text()));
     const QString cipher = serverCipher(connection);
     QCOMPARE(cipher.isEmpty(), expect == QLatin1String("plain"));
     QCOMPARE(connection.session().cipher, cipher);
-    if (!cipher.isEmpty())
-        QVERIFY2(connection.session().version.startsWith(QLatin1String("TLSv")),
-                 qPrintable(connection.session().version));
+    QCOMPARE(connection.session().version.startsWith(QLatin1String("TLSv")), !cipher.isEmpty());
 }
 
 void tst_Tls::cancelOverTls_data()
@@ -261,7 +231,7 @@ void tst_Tls::cancelOverTls_data()
 void tst_Tls::cancelOverTls()
 {
     QFETCH(bool, socket);
-    ConnectionParams p = tlsParams(QStringLiteral("velquin_x509"));
+    ConnectionParams p = params(m_tls, QStringLiteral("velquin_x509"));
     if (socket)
         p.host = qEnvironmentVariable("VELQUIN_TEST_TLS_SOCKET");
     p.tlsMode = TlsMode::VerifyIdentity;
@@ -269,8 +239,8 @@ void tst_Tls::cancelOverTls()
     p.tlsCert = cert(QStringLiteral("client.pem"));
     p.tlsKey = cert(QStringLiteral("client-key.pem"));
     DatabaseConnection connection;
-    const Outcome outcome = openOn(connection, p);
-    QVERIFY2(outcome.opened, qPrintable(outcome.error.text()));
+    const DbError error = openOn(connection, p);
+    QVERIFY2(!error.isSet(), qPrintable(error.text()));
 
     StatementResult result;
     bool done = false;
@@ -291,38 +261,26 @@ void tst_Tls::cancelOverTls()
     QVERIFY(!serverCipher(connection).isEmpty());
 }
 
-// Fills the dialog as a user would, the TLS fields found by their names,
-// and presses OK; returns the last status text.
-QString connectThrough(WindowSession &session, const ConnectionParams &p)
-{
-    ModalAnswerer answer(QStringLiteral("Connection Dialog"), [&](QWidget *dialog) {
-        static_cast<ConnectDialog *>(dialog)->setParams(p);
-        dialog->findChild<QComboBox *>(QStringLiteral("comboTlsMode"))->setCurrentIndex(int(p.tlsMode));
-        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsCa"))->setText(p.tlsCa);
-        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsCert"))->setText(p.tlsCert);
-        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsKey"))->setText(p.tlsKey);
-        dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
-    });
-    const int before = session.statuses().size();
-    session.trigger("m_pConnectAct");
-    waitUntil([&] { return session.statuses().size() > before; }, 20000);
-    return session.statuses().value(before);
-}
-
 void tst_Tls::windowShowsTlsAndRemembersIt()
 {
     WindowSession session;
     session.start();
     auto *label = session.window().findChild<QLabel *>(QStringLiteral("m_pTlsLabel"));
     QVERIFY(label && label->isHidden() && label->text().isEmpty());
-    {
-        // A new connection starts at 優先 with empty paths.
-        ConnectDialog fresh;
-        QCOMPARE(fresh.comboTlsMode->currentText(), QStringLiteral("優先"));
-        QCOMPARE(fresh.comboTlsMode->itemText(4), QStringLiteral("CA とホスト名を検証"));
-        QVERIFY(fresh.editTlsCa->text().isEmpty() && fresh.editTlsCert->text().isEmpty());
-    }
-    ConnectionParams p = tlsParams();
+
+    // Refused: no registration, the plain caption, the fixed status text,
+    // the reason in the log, nothing remembered, nothing left on the server.
+    ConnectionParams refused = params(m_plain);
+    refused.tlsMode = TlsMode::Required;
+    QCOMPARE(connectThrough(session, refused), QStringLiteral("接続できませんでした。"));
+    QCOMPARE(session.window().windowTitle(), QStringLiteral("Velquin"));
+    QVERIFY(!QSqlDatabase::contains(DatabaseConnection::connectionName()));
+    const QString log = session.window().findChild<QPlainTextEdit *>(QStringLiteral("m_pMessageLog"))->toPlainText();
+    QVERIFY2(log.contains(QLatin1String("TLS")), qPrintable(log));
+    QVERIFY(label->isHidden() && !QFile::exists(QStringLiteral("database.ini")));
+    QTRY_COMPARE(sessionsOn(m_plain), 0);
+
+    ConnectionParams p = params(m_tls);
     p.tlsMode = TlsMode::VerifyIdentity;
     p.tlsCa = cert(QStringLiteral("odd"));
     QCOMPARE(connectThrough(session, p), QStringLiteral("接続完了。"));
@@ -342,7 +300,7 @@ void tst_Tls::windowShowsTlsAndRemembersIt()
     }
     ConnectDialog next;
     next.ReadSettings(QStringLiteral("database.ini"));
-    QCOMPARE(next.comboTlsMode->currentIndex(), int(TlsMode::VerifyIdentity));
+    QCOMPARE(next.comboTlsMode->currentText(), QStringLiteral("CA とホスト名を検証"));
     QCOMPARE(next.editTlsCa->text(), cert(QStringLiteral("odd")));
 
     session.trigger("m_pDisconnectAct");
@@ -350,77 +308,33 @@ void tst_Tls::windowShowsTlsAndRemembersIt()
     session.stop();
 }
 
-void tst_Tls::windowRefusesWithTheReason_data()
-{
-    QTest::addColumn<bool>("plainServer");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("certFile");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("必須 on a plain server") << true << int(TlsMode::Required) << QString() << "TLS";
-    QTest::newRow("client certificate not there")
-        << false << int(TlsMode::Preferred) << "/x/ ,日本.pem" << "TLS.*クライアント証明書";
-    QTest::newRow("X509 account without its certificate") << false << int(TlsMode::Required) << QString()
-                                                          << "1045.*Access denied";
-}
-
-// Refused: no registration, the plain caption, the fixed status text, the
-// reason in the log, nothing remembered and nothing left on the server.
-void tst_Tls::windowRefusesWithTheReason()
-{
-    QFETCH(bool, plainServer);
-    QFETCH(int, mode);
-    QFETCH(QString, certFile);
-    QFETCH(QString, reason);
-    WindowSession session;
-    session.start();
-    ConnectionParams p = plainServer ? m_plain.params(Database) : tlsParams(QStringLiteral("velquin_x509"));
-    p.tlsMode = TlsMode(mode);
-    p.tlsCert = certFile;
-    QCOMPARE(connectThrough(session, p), QStringLiteral("接続できませんでした。"));
-    QCOMPARE(session.window().windowTitle(), QStringLiteral("Velquin"));
-    QVERIFY(!QSqlDatabase::contains(DatabaseConnection::connectionName()));
-    const QString log = session.window().findChild<QPlainTextEdit *>(QStringLiteral("m_pMessageLog"))->toPlainText();
-    QVERIFY2(log.contains(QRegularExpression(reason)), qPrintable(log));
-    QVERIFY(session.window().findChild<QLabel *>(QStringLiteral("m_pTlsLabel"))->isHidden());
-    QVERIFY(!QFile::exists(QStringLiteral("database.ini")) && !QFile::exists(QStringLiteral("database-tls.json")));
-    QTRY_COMPARE(sessionsOn(QLatin1String(plainServer ? "plain" : "tls")), 0);
-    session.stop();
-}
-
 // A database.ini from before TLS settings existed reads as it did, with the
-// TLS fields at their defaults; a TLS file that is no record of ours, or
-// not a file, counts as none; going back to the defaults removes the file.
+// TLS fields at 優先 and empty; a TLS file that is no record of ours, or no
+// file, counts as none; going back to the defaults removes the file.
 void tst_Tls::oldSettingsStartAtPreferred()
 {
     ScratchDirectory scratch;
     QFile ini(QStringLiteral("database.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("d,p,u,h:3307");
+    QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("d,p,u,h:3307") == 12);
     ini.close();
+    const QString tlsFile = QStringLiteral("database-tls.json");
     for (const QByteArray &tls : { QByteArray(), QByteArray("{\"mode\": 7"), QByteArray("dir") }) {
-        QFile::remove(QStringLiteral("database-tls.json"));
-        if (tls == "dir")
-            QVERIFY(QDir().mkdir(QStringLiteral("database-tls.json")));
-        else if (!tls.isEmpty()) {
-            QFile f(QStringLiteral("database-tls.json"));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(tls) == tls.size());
-        }
+        QFile f(tlsFile);
+        QVERIFY(tls.isEmpty() || (tls == "dir" ? QDir().mkdir(tlsFile) : f.open(QIODevice::WriteOnly) && f.write(tls)));
+        f.close();
         ConnectDialog dialog;
         dialog.ReadSettings(QStringLiteral("database.ini"));
         QCOMPARE(dialog.params().host, QStringLiteral("h"));
         QCOMPARE(dialog.comboTlsMode->currentText(), QStringLiteral("優先"));
-        QVERIFY(dialog.editTlsCa->text().isEmpty() && dialog.editTlsKey->text().isEmpty());
-        QDir().rmdir(QStringLiteral("database-tls.json"));
+        QVERIFY(dialog.editTlsCa->text().isEmpty() && dialog.editTlsCert->text().isEmpty());
+        QVERIFY(QFile::remove(tlsFile) || QDir().rmdir(tlsFile) || tls.isEmpty());
     }
     ConnectDialog dialog;
     dialog.ReadSettings(QStringLiteral("database.ini"));
     dialog.comboTlsMode->setCurrentIndex(int(TlsMode::Off));
-    QVERIFY(dialog.WriteSettings());
-    QVERIFY(QFile::exists(QStringLiteral("database-tls.json")));
+    QVERIFY(dialog.WriteSettings() && QFile::exists(tlsFile));
     dialog.comboTlsMode->setCurrentIndex(int(TlsMode::Preferred));
-    QVERIFY(dialog.WriteSettings());
-    QVERIFY(!QFile::exists(QStringLiteral("database-tls.json")));
-    QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{ "database.ini" });
+    QVERIFY(dialog.WriteSettings() && !QFile::exists(tlsFile));
 }
 
 QTEST_MAIN(tst_Tls)
