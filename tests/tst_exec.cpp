@@ -99,8 +99,11 @@ void tst_Exec::outcomes_data()
     QTest::newRow("query") << "select * from items" << -1 << NoQuestion << QStringList() << start;
     QTest::newRow("query error") << "select * form items" << -1 << NoQuestion
                                  << QStringList{ "データベースに接続して下さい。" } << start;
-    QTest::newRow("no result set") << "create table selection (id int)" << -1 << NoQuestion
-                                   << QStringList{ "Query OK, affected rows: 0" } << start;
+    QTest::newRow("statement that commits by itself") << "create table selection (id int)"
+                                                      << -1 << NoQuestion
+                                                      << QStringList{ committed } << start;
+    QTest::newRow("session statement") << "SET @x = 1" << -1 << NoQuestion
+                                       << QStringList{ "Query OK, affected rows: 0" } << start;
     QTest::newRow("insert yes") << "insert into items values (4, 'four')" << int(Q::Yes) << "1"
                                 << QStringList{ T, "コミットしました。" }
                                 << "1:one,2:two,3:-,4:four|1|1";
@@ -112,27 +115,33 @@ void tst_Exec::outcomes_data()
                                    << QStringList{ T, "ロールバックしました。" } << start;
     QTest::newRow("delete other answer") << "delete from items where id = 1" << int(Q::Other)
                                          << "1" << QStringList{ T } << "2:two,3:-|1|1";
-    // One F5 is one statement on the wire: the rest of the text makes it a
-    // syntax error instead of a change that never saw the question.
-    QTest::newRow("query then delete") << "select * from items; delete from items where id = 3"
-                                       << -1 << NoQuestion
-                                       << QStringList{ "データベースに接続して下さい。" } << start;
+    // A script that would commit by itself runs only when agreed to.
     QTest::newRow("query then drop") << "select 1; drop table items" << -1 << NoQuestion
-                                     << QStringList{ "データベースに接続して下さい。" } << start;
+                                     << QStringList{ "実行を取り止めました。" } << start;
     QTest::newRow("update then failing delete")
         << "update items set name='changed' where id=2; delete from no_such_table" << -1
         << NoQuestion << QStringList{ T, "エラー" } << start;
     QTest::newRow("insert then commit") << "insert into items values (70,'seventy'); commit"
-                                        << -1 << NoQuestion << QStringList{ T, "エラー" } << start;
+                                        << -1 << NoQuestion
+                                        << QStringList{ "実行を取り止めました。" } << start;
+    // Capitals, comments before it and a subquery do not make a change a query.
+    QTest::newRow("delete in capitals") << "DELETE FROM items WHERE id = 3" << int(Q::No) << "1"
+                                        << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("comment naming a query") << "/* select */ update items set name = 'X'"
+                                            << int(Q::No) << "3"
+                                            << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("subquery in a delete")
+        << "delete from items where id in (select id from deleted_items) or name <> 'deleted'"
+        << int(Q::Yes) << "2" << QStringList{ T, "コミットしました。" } << "3:-|1|1";
     QTest::newRow("duplicate key") << "insert into items values (1, 'again')" << -1 << NoQuestion
                                    << QStringList{ T, "エラー" } << start;
     // Statements the server commits by themselves get no question.
     QTest::newRow("alter") << "alter table items add column updated_at datetime" << -1
-                           << NoQuestion << QStringList{ T, committed } << start;
+                           << NoQuestion << QStringList{ committed } << start;
     QTest::newRow("truncate") << "truncate table deleted_items" << -1 << NoQuestion
-                              << QStringList{ T, committed } << "1:one,2:two,3:-|1|0";
+                              << QStringList{ committed } << "1:one,2:two,3:-|1|0";
     QTest::newRow("drop") << "drop table deleted_items" << -1 << NoQuestion
-                          << QStringList{ T, committed } << "";
+                          << QStringList{ committed } << "";
     QTest::newRow("non-transactional rollback")
         << "update audit set v = 99" << int(Q::No) << "1"
         << QStringList{ T, "一部の変更は元に戻せませんでした。" } << "1:one,2:two,3:-|99|1";
@@ -233,13 +242,12 @@ void tst_Exec::scripts_data()
         << int(Q::Yes) << QStringList{ "実行を取り止めました。" } << 0 << start;
     QTest::newRow("implicit commit agreed")
         << "truncate table deleted_items; insert into items values (4, 'four')" << true
-        << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" } << 0
+        << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
         << "1:one,2:two,3:-,4:four|1|0";
     QTest::newRow("procedure between delimiters")
         << "DELIMITER //\ncreate procedure p() begin select 1; select 2; end//\nDELIMITER ;\n"
            "call p(); select 3"
-        << true << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" }
-        << 2 << start;
+        << true << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 2 << start;
 }
 
 void tst_Exec::scripts()

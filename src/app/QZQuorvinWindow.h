@@ -12,7 +12,9 @@ class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QMenuBar;
+class QProgressDialog;
 class QPlainTextEdit;
 class MessageLog;
 class QSplitter;
@@ -67,6 +69,7 @@ protected slots:
     void Exec();
     void Cancel();
     void ExecCurrent();
+    void RunFile();
 
 private:
     QAction *createAction(QAction *&member, const char *objectName, const QString &text,
@@ -75,6 +78,9 @@ private:
     // The model behind the grid when it shows a query result, else null.
     ResultModel *resultModel() const;
     bool readyToRun();
+    void setUpRunFile(QMenu *fileMenu);
+    void connectRunProgress();
+    void showFileProgress(int statements, qint64 bytesDone, qint64 bytesTotal, qint64 elapsedMs);
     void statementFailed(qsizetype start, qsizetype end);
     void statementError(qsizetype position);
     void setUpMessageLog();
@@ -135,6 +141,8 @@ private:
     QAction *m_pResultLimitAct = nullptr;
     qint64 m_resultMemoryLimit = 0;
     QAction *m_pExecCurrentAct = nullptr;
+    QAction *m_pRunFileAct = nullptr;
+    QProgressDialog *m_pRunProgress = nullptr;
     QAction *m_pExportAct = nullptr;
     QAction *m_pCopyCellsAct = nullptr;
     QAction *m_pCopyWithHeadersAct = nullptr;
@@ -165,7 +173,6 @@ private:
     };
     QHash<QZTextEdit *, TabResults> m_tabResults;
     QPointer<QZTextEdit> m_runPage;
-    int m_runOffset = 0;
 
     QAction *m_pOpenAct = nullptr;
     QAction *m_pSaveAct = nullptr;
