@@ -93,6 +93,14 @@ interruptible() {
   wait "$!"
 }
 
+# A fresh data directory in DIR/data for a server that has not run yet.
+install_server_data() {
+  local dir=$1
+  interruptible "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
+    --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
+    >"$dir/install.log" 2>&1 || { cat "$dir/install.log"; return 1; }
+}
+
 # Throwaway certificates for TLS tests, made fresh in DIR: a CA (ca.pem), a
 # server certificate for localhost and 127.0.0.1 (server.pem, server-key.pem),
 # a client certificate from the same CA (client.pem, client-key.pem) and an
@@ -124,11 +132,7 @@ make_test_certificates() {
 start_private_server() {
   local dir port=$2
   dir=$(server_dir "$1") || return 1
-  if [[ ! -d $dir/data/mysql ]]; then
-    interruptible "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
-      --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
-      >"$dir/install.log" 2>&1 || { cat "$dir/install.log"; return 1; }
-  fi
+  [[ -d $dir/data/mysql ]] || install_server_data "$dir" || return 1
   "$(mariadb_bin mariadbd)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
     --socket="$dir/sock" --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
     --pid-file="$dir/pid" --log-error="$dir/err.log" --innodb-buffer-pool-size=256M \
