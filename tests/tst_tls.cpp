@@ -121,7 +121,10 @@ void tst_Tls::initTestCase()
     // Japanese, blanks, a comma and a ';' in one path.
     const QString odd = m_files.filePath(QStringLiteral("証明書 ,;  置き場"));
     QVERIFY(QDir().mkpath(odd) && QFile::copy(cert("ca.pem"), odd + QStringLiteral("/ca.pem")));
+    const QString oddSocket = odd + QStringLiteral("/サーバー.sock");
+    QVERIFY(QFile::link(qEnvironmentVariable("VELQUIN_TEST_TLS_SOCKET"), oddSocket));
     m_paths = { { "odd", odd + QStringLiteral("/ca.pem") }, { "dir", m_files.path() },
+                { "odd socket", oddSocket }, { "file", odd + QStringLiteral("/ca.pem") },
                 { "missing", m_files.filePath(QStringLiteral("missing.pem")) },
                 { "garbage", m_files.filePath(QStringLiteral("garbage.pem")) } };
     QFile garbage(cert("garbage"));
@@ -166,6 +169,7 @@ void tst_Tls::modes_data()
     row("ホスト名 over the socket is localhost", true, "socket", name, caFile, v, "tls");
     row("socket, 無効", true, "socket", off, none, v, "plain");
     row("path with Japanese, blanks, comma, ';'", true, "", name, { "odd", "", "" }, v, "tls");
+    row("socket path with the same", true, "odd socket", req, none, v, "tls");
 
     row("X509 account with its certificate", true, "", req, client, x509, "tls");
     row("X509 account without it", true, "", req, none, x509, "1045.*Access denied");
@@ -196,7 +200,7 @@ void tst_Tls::modes()
     if (host == QLatin1String("socket"))
         p.host = qEnvironmentVariable(tlsServer ? "VELQUIN_TEST_TLS_SOCKET" : "VELQUIN_TEST_SOCKET");
     else if (!host.isEmpty())
-        p.host = host == QLatin1String("file") ? cert("ca.pem") : host;
+        p.host = m_paths.value(host, host);
     p.tlsMode = TlsMode(mode);
     p.tlsCa = cert(files[0]);
     p.tlsCert = cert(files[1]);

@@ -153,13 +153,13 @@ QString socketProblem(const QString &path)
 }
 
 // A path the driver's option string carries unchanged, or a link to it.
-QString carried(const QString &path, std::unique_ptr<QTemporaryDir> &aliases)
+QString carried(const QString &path, const char *name, std::unique_ptr<QTemporaryDir> &aliases)
 {
     if (!path.contains(QLatin1Char(';')) && path.simplified() == path)
         return path;
     if (!aliases)
         aliases = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velquin-XXXXXX"));
-    const QString link = aliases->filePath(QString::number(QDir(aliases->path()).count()));
+    const QString link = aliases->filePath(QLatin1String(name));
     QFile::link(QFileInfo(path).absoluteFilePath(), link);
     return link;
 }
@@ -217,15 +217,15 @@ QString TlsPolicy::driverOptions(const ConnectionParams &params,
 {
     QStringList options;
     if (params.viaSocket())
-        options << QStringLiteral("UNIX_SOCKET=") + carried(params.host, aliases);
+        options << QStringLiteral("UNIX_SOCKET=") + carried(params.host, "socket", aliases);
     if (params.tlsMode != TlsMode::Off) {
         const TlsFiles f = filesFor(params);
         const std::pair<const char *, QString> files[] = {
-            { "SSL_CA=", f.ca }, { "SSL_CAPATH=", f.caPath }, { "SSL_CERT=", f.cert }, { "SSL_KEY=", f.key }
+            { "SSL_CA", f.ca }, { "SSL_CAPATH", f.caPath }, { "SSL_CERT", f.cert }, { "SSL_KEY", f.key }
         };
         for (const auto &[option, path] : files)
             if (!path.isEmpty())
-                options << QLatin1String(option) + carried(path, aliases);
+                options << QLatin1String(option) + QLatin1Char('=') + carried(path, option, aliases);
         // An empty cipher list keeps the library's ciphers; it is what makes
         // the driver ask for TLS when no file is given.
         options << QStringLiteral("SSL_CIPHER=");
