@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <mysql.h>
 #include <errmsg.h>
@@ -182,7 +183,10 @@ bool nameMatches(X509 *certificate, const QString &name)
     if (inet_pton(AF_INET, ascii.constData(), address) == 1
         || inet_pton(AF_INET6, ascii.constData(), address) == 1)
         return X509_check_ip_asc(certificate, ascii.constData(), 0) == 1;
-    return X509_check_host(certificate, ascii.constData(), size_t(ascii.size()),
+    // Certificates name hosts in their ASCII form: 例え.jp as xn--r8jz45g.jp.
+    const QByteArray ace = QUrl::toAce(name);
+    return !ace.isEmpty()
+        && X509_check_host(certificate, ace.constData(), size_t(ace.size()),
                            X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr)
         == 1;
 }
