@@ -65,7 +65,7 @@ void tst_Exec::initTestCase()
 void tst_Exec::init()
 {
     const QSqlDatabase db = QSqlDatabase::database(QStringLiteral("check"));
-    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection"));
+    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection, zz"));
     QVERIFY(exec(db, "CREATE TABLE items (id INT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"));
     QVERIFY(exec(db, "INSERT INTO items VALUES (1, 'one'), (2, 'two'), (3, NULL)"));
     QVERIFY(exec(db, "CREATE TABLE audit (v INT) ENGINE=MyISAM"));
@@ -244,6 +244,27 @@ void tst_Exec::scripts_data()
         << "truncate table deleted_items; insert into items values (4, 'four')" << true
         << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
         << "1:one,2:two,3:-,4:four|1|0";
+    // Statements before the first change run outside the transaction, as
+    // the client runs them: this one is refused inside one.
+    QTest::newRow("session statement before the first change")
+        << "set transaction isolation level read committed; insert into items values (4, 'four')"
+        << false << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
+        << "1:one,2:two,3:-,4:four|1|1";
+    // After a statement that commits by itself the next change begins a new
+    // transaction: a later failure undoes it instead of leaving it committed.
+    QTest::newRow("changes after an implicit commit are undone on failure")
+        << "create table zz (i int) engine=InnoDB; insert into zz values (1); "
+           "update items set name = 'x' where id = 1; insert into items values (1, 'dup')"
+        << true << int(Q::Yes) << QStringList{ T, "エラー" } << 0 << start;
+    QTest::newRow("compound statement is a change")
+        << "DELIMITER //\nif 1 then delete from items where id = 3; end if//\nDELIMITER ;\nselect 1"
+        << false << int(Q::No) << QStringList{ T, "ロールバックしました。" } << 1 << start;
+    // Every result of a CALL is read: its failure after a result set is the
+    // statement's failure, and what it inserted before is undone.
+    QTest::newRow("procedure failing after its result set")
+        << "DELIMITER //\ncreate procedure p() begin insert into items values (8, 'eight'); "
+           "select 1; insert into items values (1, 'dup'); end//\nDELIMITER ;\ncall p()"
+        << true << int(Q::Yes) << QStringList{ T, "エラー" } << 1 << start;
     QTest::newRow("procedure between delimiters")
         << "DELIMITER //\ncreate procedure p() begin select 1; select 2; end//\nDELIMITER ;\n"
            "call p(); select 3"

@@ -287,15 +287,18 @@ void QueryExecutor::start(std::shared_ptr<QueryRun> run, const QueryRun::Preview
     runStatements();
 }
 
-void QueryExecutor::showRows(const StatementResult &result)
+// `alone`: the rows are all the run gives, so their end is its outcome; in
+// a script a failure while they arrive is the statement's, said once by the
+// script's end.
+void QueryExecutor::showRows(const StatementResult &result, bool alone)
 {
     auto *model = new ResultModel(result.columns, result.firstRows);
     model->follow(m_connection, result.streamId);
-    connect(model, &ResultModel::loadingFinished, this, [this, model] {
+    connect(model, &ResultModel::loadingFinished, this, [this, model, alone] {
         const StreamEnd &end = model->streamEnd();
         if (end.kind == StreamEnd::Cancelled && m_streamCancelled)
             emit message(QStringLiteral("キャンセルしました。"));
-        else if (end.kind == StreamEnd::Failed)
+        else if (end.kind == StreamEnd::Failed && alone)
             emit message(QStringLiteral("データベースに接続して下さい。"));
         else if (end.kind == StreamEnd::Cut)
             emit message(QStringLiteral("結果が大きすぎるため %L1 行で打ち切りました。")
@@ -310,7 +313,7 @@ void QueryExecutor::runQuery(const QueryRun::Place &place)
         const qsizetype position = logStatement(place, result);
         switch (result.kind) {
         case StatementResult::Rows:
-            showRows(result);
+            showRows(result, true);
             // Some statements end early but normally when killed (SLEEP()
             // returns 1): the user asked to stop, and it stopped.
             if (m_cancelled)
@@ -370,7 +373,7 @@ void QueryExecutor::statementDone(int index, const StatementResult &result)
         place, result,
         committedHere ? QStringLiteral("サーバーが自動的にコミットしました") : QString());
     if (result.kind == StatementResult::Rows)
-        showRows(result);
+        showRows(result, false);
     if (m_begun && result.kind == StatementResult::NoResultSet)
         noteChange(index, place, result);
     if (committedHere) {

@@ -101,7 +101,7 @@ private:
     void askToCommit(bool inTransaction);
     void failed(bool cancelled, bool inTransaction);
     void endTransaction(Answer answer);
-    void showRows(const StatementResult &result);
+    void showRows(const StatementResult &result, bool alone);
     void setRunning(bool running);
     void reportProgress();
 
