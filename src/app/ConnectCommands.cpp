@@ -1,6 +1,5 @@
-// Connect and Disconnect: the window's side of the one connection. The
-// connection object opens and closes it off this thread; the window shows
-// the dialog, the caption and the status texts.
+// Connect and Disconnect: the connection opens and closes off this thread;
+// the window shows the dialog, the caption and the status texts.
 
 #include "QZQuorvinWindow.h"
 
@@ -10,14 +9,9 @@
 #include "MessageLog.h"
 
 #include <QDebug>
+#include <QLabel>
 #include <QPointer>
 #include <QSqlDatabase>
-
-namespace {
-
-const QString ProductName = QStringLiteral("Velquin");
-
-} // namespace
 
 void QZQuorvinWindow::Connect()
 {
@@ -40,6 +34,7 @@ void QZQuorvinWindow::Connect()
         m_pLog->add(QStringLiteral("接続 ") + connectionTarget(params),
                     error.isSet() ? connectFailureText(error, params.host)
                                   : QStringLiteral("接続しました"));
+        updateTlsLabel();
         if (error.isSet()) {
             if (error.cancelled)
                 emit message(QStringLiteral("キャンセルしました。"));
@@ -55,16 +50,16 @@ void QZQuorvinWindow::Connect()
 
 void QZQuorvinWindow::connectionOpened(const QString &database, const QString &user)
 {
-    setWindowTitle(ProductName + QLatin1Char('(') + database + QLatin1Char('@') + user
+    setWindowTitle(QStringLiteral("Velquin") + QLatin1Char('(') + database + QLatin1Char('@') + user
                    + QStringLiteral("...に接続)"));
-    qDebug().noquote() << ProductName;
+    qDebug().noquote() << QStringLiteral("Velquin");
     emit message(QStringLiteral("接続完了。"));
 }
 
 void QZQuorvinWindow::connectionFailed()
 {
     emit message(QStringLiteral("接続できませんでした。"));
-    setWindowTitle(ProductName);
+    setWindowTitle(QStringLiteral("Velquin"));
 }
 
 // The connection's own thread finishes the close; the window stops
@@ -77,6 +72,13 @@ void QZQuorvinWindow::Disconnect()
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
     m_pLog->add(QStringLiteral("切断 ") + connectionTarget(params), QStringLiteral("切断しました"));
-    setWindowTitle(ProductName);
+    setWindowTitle(QStringLiteral("Velquin"));
     updateActions();
+}
+
+void QZQuorvinWindow::updateTlsLabel()
+{
+    const bool open = m_pConnection->state() == DatabaseConnection::Open;
+    m_pTlsLabel->setText(sessionText(open, m_pConnection->session()));
+    m_pTlsLabel->setVisible(open);
 }

@@ -1,6 +1,5 @@
-// F5, Ctrl+Return and an SQL file: each becomes a run for the executor,
-// which runs it off this thread. Queries fill the result panel; data
-// changes end with the commit question.
+// F5, Ctrl+Return and an SQL file each become a run for the executor, off
+// this thread; queries fill the result panel, changes end with the question.
 
 #include "QZQuorvinWindow.h"
 

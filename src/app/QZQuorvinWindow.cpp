@@ -32,16 +32,8 @@
 
 #include <limits>
 
-// Where an action shows: menus and tool bars, in the table's order.
-enum Place {
-    FileMenu = 1,
-    EditMenu = 2,
-    SqlMenu = 4,
-    ViewMenu = 8,
-    Tools1 = 16,
-    Tools2 = 32,
-    SeparatorBefore = 64, // in its menu
-};
+// Where an action shows, in the table's order (and a separator before it).
+enum Place { FileMenu = 1, EditMenu = 2, SqlMenu = 4, ViewMenu = 8, Tools1 = 16, Tools2 = 32, SeparatorBefore = 64 };
 
 struct QZQuorvinWindow::ActionEntry
 {
@@ -130,11 +122,10 @@ bool QZQuorvinWindow::InitWindow()
     wireExecutor();
     wireConnection();
     wireTabs();
-    m_pTabKeeper = new TabKeeper(m_pTabWidget, QDir::currentPath(), this);
-    connect(m_pTabKeeper, &TabKeeper::message, this, &QZQuorvinWindow::message);
+    connect(m_pTabKeeper = new TabKeeper(m_pTabWidget, QDir::currentPath(), this), &TabKeeper::message,
+            this, &QZQuorvinWindow::message);
     m_pTabKeeper->restore();
-    m_pFiles = new TabFiles(m_pTabWidget, this);
-    connect(m_pFiles, &TabFiles::message, this, &QZQuorvinWindow::message);
+    connect(m_pFiles = new TabFiles(m_pTabWidget, this), &TabFiles::message, this, &QZQuorvinWindow::message);
     updateActions();
     createStatusBar();
     setWindowTitle(QStringLiteral("Velquin"));
@@ -206,10 +197,15 @@ void QZQuorvinWindow::createStatusBar()
 {
     QStatusBar *bar = statusBar();
     bar->show();
-    m_pRunLabel = new QLabel(bar);
-    m_pRunLabel->setObjectName(QStringLiteral("m_pRunLabel"));
-    bar->addPermanentWidget(m_pRunLabel);
-    bar->addPermanentWidget(m_pResults->infoLabel());
+    const auto label = [bar](QLabel *widget, const char *name) {
+        widget->setObjectName(QString::fromLatin1(name));
+        bar->addPermanentWidget(widget);
+        return widget;
+    };
+    m_pRunLabel = label(new QLabel(bar), "m_pRunLabel");
+    label(m_pResults->infoLabel(), "m_pResultInfo");
+    m_pTlsLabel = label(new QLabel(bar), "m_pTlsLabel");
+    updateTlsLabel();
     connect(this, &QZQuorvinWindow::message, bar,
             [bar](const QString &text) { bar->showMessage(text); });
 }
@@ -250,6 +246,7 @@ void QZQuorvinWindow::wireExecutor()
 
 void QZQuorvinWindow::wireConnection()
 {
+    connect(m_pConnection, &DatabaseConnection::closed, this, &QZQuorvinWindow::updateTlsLabel);
     connect(m_pConnection, &DatabaseConnection::busyChanged, this, &QZQuorvinWindow::updateActions);
     connect(m_pConnection, &DatabaseConnection::dropped, this, [this] {
         m_pLog->add(QStringLiteral("切断"),

@@ -81,6 +81,8 @@ private:
     void refuseRun(QZTextEdit *page, qsizetype openAt);
     void statementError(qsizetype position);
     void connectionFailed();
+    // The status bar's word on the session's encryption; none while closed.
+    void updateTlsLabel();
     void connectionOpened(const QString &database, const QString &user);
 
     void closeEvent(QCloseEvent *e) override;
@@ -91,6 +93,7 @@ private:
     MessageLog *m_pLog = nullptr;
     MessageLogView *m_pMessageLog = nullptr;
     QLabel *m_pRunLabel = nullptr;
+    QLabel *m_pTlsLabel = nullptr;
     RunProgressBox *m_pRunProgress = nullptr;
     QAction *m_pOpenAct = nullptr;
     QAction *m_pSaveAct = nullptr;

@@ -2,13 +2,16 @@
 
 #include "ConnectionParams.h"
 #include "DbError.h"
+#include "TlsSession.h"
 
 QString connectionTarget(const ConnectionParams &params)
 {
     const QString host = params.host.isEmpty() ? QStringLiteral("localhost") : params.host;
     const QString port = params.port < 0 ? QStringLiteral("既定のポート") : QString::number(params.port);
-    return params.user + QLatin1Char('@') + host + QLatin1Char(':') + port + QLatin1Char('/')
-        + params.database;
+    // A socket has no port.
+    return params.user + QLatin1Char('@') + host
+        + (params.host.startsWith(QLatin1Char('/')) ? QString() : QLatin1Char(':') + port)
+        + QLatin1Char('/') + params.database;
 }
 
 QString connectFailureText(const DbError &error, const QString &host)
@@ -19,4 +22,15 @@ QString connectFailureText(const DbError &error, const QString &host)
         text += QStringLiteral(" · localhost はソケットで接続します。TCP で接続するには "
                                "127.0.0.1 を指定して下さい");
     return text;
+}
+
+QString sessionText(bool open, const TlsSession &session)
+{
+    if (!open)
+        return QString();
+    if (!session.encrypted())
+        return QStringLiteral("暗号化なし");
+    QString version = session.version;
+    version.replace(QLatin1String("TLSv"), QString());
+    return QStringLiteral("TLS %1 %2").arg(version, session.cipher);
 }
