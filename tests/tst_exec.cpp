@@ -218,8 +218,8 @@ void tst_Exec::cancelAtOnceRunsNothing()
         return QueryExecutor::Yes;
     });
     QSignalSpy messages(&executor, &QueryExecutor::message);
-    executor.execute(QStringLiteral("insert into items values (4, 'four'); "
-                                    "insert into items values (5, 'five')"));
+    // The MyISAM table shows whether anything ran: a rollback cannot undo it.
+    executor.execute(QStringLiteral("update audit set v = 5; insert into items values (4, 'four')"));
     executor.cancel();
     QTRY_VERIFY(!executor.running() && !connection.isBusy());
     QVERIFY(!asked);
