@@ -8,7 +8,6 @@
 #include "ResultModel.h"
 #include "StatementClassifier.h"
 #include "StatementSplitter.h"
-#include "TabStateStore.h"
 
 #include <QAction>
 #include <QApplication>
@@ -212,6 +211,10 @@ bool QZQuorvinWindow::InitWindow()
         m_resultMemoryLimit = m_pConnection->rowMemoryLimit();
     m_pExecutor = new QueryExecutor(m_pConnection, this);
     m_pExecutor->setCommitQuestion([this](const QueryExecutor::Change &change) {
+        // The tab the text came from was closed while it ran: nobody sees
+        // what a commit would keep, so nothing is kept.
+        if (!m_runPage || m_pTabWidget->indexOf(m_runPage) < 0)
+            return QueryExecutor::No;
         QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
                         QStringLiteral("コミットしてよろしいですか？"),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
@@ -385,38 +388,6 @@ int QZQuorvinWindow::ClassifySQL(QString sql)
     return classifyStatement(sql);
 }
 
-void QZQuorvinWindow::Open()
-{
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("開く"), QString(),
-        QStringLiteral("SQL (*.sql);;テキスト (*.txt);;すべてのファイル (*)"));
-    if (!path.isEmpty())
-        openFile(path);
-}
-
-void QZQuorvinWindow::Save()
-{
-    QZTextEdit *page = m_pTabWidget->currentPage();
-    if (!page)
-        return;
-    if (page->filePath().isEmpty())
-        SaveAs();
-    else
-        saveCurrentTo(page->filePath());
-}
-
-void QZQuorvinWindow::SaveAs()
-{
-    QZTextEdit *page = m_pTabWidget->currentPage();
-    if (!page)
-        return;
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("名前を付けて保存"), page->filePath(),
-        QStringLiteral("SQL (*.sql);;すべてのファイル (*)"));
-    if (!path.isEmpty())
-        saveCurrentTo(path);
-}
-
 void QZQuorvinWindow::Print() {}
 
 void QZQuorvinWindow::Find()
@@ -474,99 +445,3 @@ void QZQuorvinWindow::updateStatementMark()
         page->clearStatementMark();
 }
 
-void QZQuorvinWindow::connectFileActions()
-{
-    connect(m_pOpenAct, &QAction::triggered, this, &QZQuorvinWindow::Open);
-    connect(m_pSaveAct, &QAction::triggered, this, &QZQuorvinWindow::Save);
-    connect(m_pSaveAsAct, &QAction::triggered, this, &QZQuorvinWindow::SaveAs);
-    connect(m_pReopenTabAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::ReopenTab);
-}
-
-void QZQuorvinWindow::restoreTabs()
-{
-    m_pTabStore = std::make_unique<TabStateStore>(QDir::currentPath());
-    TabSession session;
-    const TabStateStore::Load result = m_pTabStore->load(&session);
-    if (result == TabStateStore::Load::Restored)
-        m_pTabWidget->restore(session);
-    else
-        m_pTabWidget->NewTab();
-    if (result == TabStateStore::Load::Unreadable) {
-        const QString aside = QFileInfo(m_pTabStore->setAsidePath()).fileName();
-        // Posted once the status bar listens, after InitWindow() returns.
-        QTimer::singleShot(0, this, [this, aside] {
-            emit message(QStringLiteral("前回のタブを読み込めませんでした（%1 に残しました）。").arg(aside));
-        });
-    }
-
-    // Not restarted by each keystroke: a save follows at most 2 s after the
-    // first unsaved change, so a crash loses at most the last 2 s of typing.
-    m_pTabSaveTimer = new QTimer(this);
-    m_pTabSaveTimer->setSingleShot(true);
-    m_pTabSaveTimer->setInterval(2000);
-    connect(m_pTabSaveTimer, &QTimer::timeout, this, &QZQuorvinWindow::saveTabs);
-    connect(m_pTabWidget, &QZEditTabWidget::sessionChanged, m_pTabSaveTimer, [this] {
-        if (!m_pTabSaveTimer->isActive())
-            m_pTabSaveTimer->start();
-    });
-
-    // A statement must never run from a text that is only partly in the editor.
-    connect(m_pTabWidget, &QZEditTabWidget::loadingFinished, this,
-            &QZQuorvinWindow::updateRunActions);
-    updateRunActions();
-}
-
-void QZQuorvinWindow::saveTabs()
-{
-    if (!m_pTabStore)
-        return;
-    m_pTabSaveTimer->stop();
-    if (!m_pTabStore->save(m_pTabWidget->session()))
-        emit message(QStringLiteral("タブを保存できませんでした（%1）。").arg(m_pTabStore->errorString()));
-}
-
-void QZQuorvinWindow::closeEvent(QCloseEvent *e)
-{
-    saveTabs();
-    QMainWindow::closeEvent(e);
-}
-
-void QZQuorvinWindow::openFile(const QString &path)
-{
-    QString error;
-    switch (m_pTabWidget->openFile(path, &error)) {
-    case QZEditTabWidget::OpenResult::Opened:
-        emit message(QStringLiteral("開けました。"));
-        break;
-    case QZEditTabWidget::OpenResult::OpenedGuessing:
-        emit message(QStringLiteral("文字コードを判別できないため UTF-8 として開きました。"
-                                    "保存すると内容が変わることがあります。"));
-        break;
-    case QZEditTabWidget::OpenResult::Failed:
-        emit message(QStringLiteral("開けませんでした（%1）。").arg(error));
-        break;
-    }
-}
-
-void QZQuorvinWindow::saveCurrentTo(const QString &path)
-{
-    QZTextEdit *page = m_pTabWidget->currentPage();
-    if (!page)
-        return;
-    if (page->encodingGuessed() && QFileInfo(path).absoluteFilePath() == page->filePath()) {
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("Velquin"),
-            QStringLiteral("このファイルは文字コードを判別できないまま開いています。"
-                           "上書きすると元の内容が失われることがあります。保存しますか？"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes) {
-            emit message(QStringLiteral("保存しませんでした。"));
-            return;
-        }
-    }
-    QString error;
-    if (m_pTabWidget->saveCurrent(path, &error))
-        emit message(QStringLiteral("保存しました。"));
-    else
-        emit message(QStringLiteral("保存できませんでした（%1）。元のファイルはそのままです。").arg(error));
-}

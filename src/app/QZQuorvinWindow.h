@@ -12,6 +12,7 @@ class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class MessageLog;
@@ -19,7 +20,7 @@ class QSplitter;
 class QTableView;
 class QTimer;
 class QToolBar;
-class TabStateStore;
+class TabStateSaver;
 class ConnectDialog;
 class DatabaseConnection;
 class QueryExecutor;
@@ -108,7 +109,18 @@ private:
     void connectFileActions();
     void openFile(const QString &path);
     void saveCurrentTo(const QString &path);
+    bool mayOverwrite(QZTextEdit *page, const QString &path);
     void closeEvent(QCloseEvent *e) override;
+    // Closing after the kept tabs could not be saved: try again
+    // (AcceptRole), close anyway (DestructiveRole) or stay (RejectRole).
+    int askAfterFailedSave(const QString &error);
+    QString unsavedSinceLastSave() const;
+    void claimTabState();
+    void askAboutFilesChangedWhileClosed();
+    void reopenInEncoding(int encoding);
+    void announceOpened(QZTextEdit *page);
+    // Edit commands are off for a tab still being laid out.
+    void updateEditActions();
 
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
@@ -168,6 +180,7 @@ private:
     QAction *m_pSaveAct = nullptr;
     QAction *m_pSaveAsAct = nullptr;
     QAction *m_pReopenTabAct = nullptr;
+    QMenu *m_pReopenEncodingMenu = nullptr;
     QTimer *m_pTabSaveTimer = nullptr;
-    std::unique_ptr<TabStateStore> m_pTabStore;
+    TabStateSaver *m_pTabSaver = nullptr;
 };

@@ -15,6 +15,10 @@ QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
     // and finding those breaks is quadratic in the word's length: a pasted
     // megabyte hex literal would freeze the window for minutes.
     setWordWrapMode(QTextOption::WordWrap);
+    connect(document(), &QTextDocument::contentsChanged, this, [this] {
+        m_textCached = false;
+        m_textCache.clear();
+    });
     // Once the text is edited the line may no longer be where the error was.
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_errorMark.isEmpty()) {
@@ -194,10 +198,25 @@ void QZTextEdit::markSaved()
 
 QString QZTextEdit::wholeText() const
 {
-    return isLoading() ? m_pending : toPlainText();
+    if (isLoading())
+        return m_pending;
+    if (!m_textCached) {
+        m_textCache = toPlainText();
+        m_textCached = true;
+    }
+    return m_textCache;
 }
 
 int QZTextEdit::wholeCursor() const
 {
     return isLoading() ? m_pendingCursor : textCursor().position();
+}
+
+void QZTextEdit::replaceWholeText(const QString &text)
+{
+    if (isLoading())
+        return;
+    QTextCursor cursor(document());
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
 }

@@ -42,6 +42,15 @@ QStringList warningLines(const StatementResult &result)
     return { line };
 }
 
+// A rollback that left non-transactional (MyISAM) tables changed: the
+// user must not take "cancelled" for "nothing happened".
+QString withPartial(const QString &text, const TransactionOutcome &rollback)
+{
+    if (!rollback.ok || !rollback.partial)
+        return text;
+    return text + QStringLiteral("一部の変更は元に戻せませんでした。");
+}
+
 } // namespace
 
 QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
@@ -50,6 +59,14 @@ QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
 {
     connect(connection, &DatabaseConnection::closed, this, [this] {
         m_streams.clear();
+        // The COMMIT may have reached the server and be applied when it
+        // answers, or not: neither success nor failure may be claimed.
+        if (std::exchange(m_committing, false)) {
+            emit logged(QStringLiteral("COMMIT"),
+                        QStringLiteral("結果不明: 応答の前に接続が切れました"), {});
+            emit message(QStringLiteral("コミットの結果は不明です（応答の前に接続が切れました）。"
+                                        "変更が反映されたかどうかサーバーで確かめて下さい。"));
+        }
         setRunning(false);
     });
     connect(connection, &DatabaseConnection::streamEnded, this, &QueryExecutor::logStreamEnd);
@@ -296,7 +313,7 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
     m_connection->transaction(DatabaseConnection::Rollback,
                               [this, text](const TransactionOutcome &outcome) {
         logTransaction(false, outcome);
-        emit message(text);
+        emit message(withPartial(text, outcome));
         setRunning(false);
     });
 }
@@ -304,8 +321,10 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
 void QueryExecutor::endTransaction(Answer answer)
 {
     if (answer == Yes || answer == Other) {
+        m_committing = true;
         m_connection->transaction(DatabaseConnection::Commit,
                                   [this, answer](const TransactionOutcome &outcome) {
+            m_committing = false;
             logTransaction(true, outcome);
             if (answer == Yes)
                 emit message(outcome.ok ? QStringLiteral("コミットしました。")
@@ -319,7 +338,7 @@ void QueryExecutor::endTransaction(Answer answer)
                               [this, cancelled](const TransactionOutcome &outcome) {
         logTransaction(false, outcome);
         if (cancelled)
-            emit message(QStringLiteral("キャンセルしました。"));
+            emit message(withPartial(QStringLiteral("キャンセルしました。"), outcome));
         else if (!outcome.ok)
             emit message(QStringLiteral("ロールバック失敗。"));
         else if (outcome.partial)
@@ -425,8 +444,10 @@ void QueryExecutor::scriptEnded(const QList<SqlStatement> &statements, int good,
 {
     if (good < statements.size()) {
         const SqlStatement &bad = statements[good];
-        emit statementFailed(bad.start, bad.end);
+        // The error's place first, then the statement: the statement stays
+        // selected, the error's line marked inside it.
         emit statementError(m_errorPosition);
+        emit statementFailed(bad.start, bad.end);
         failed(m_cancelled || m_last.kind == StatementResult::Cancelled, inTransaction);
         return;
     }

@@ -103,4 +103,5 @@ private:
     bool m_running = false;
     bool m_cancelled = false;       // the running statement
     bool m_streamCancelled = false; // rows still streaming in
+    bool m_committing = false;      // a COMMIT is on its way, its outcome not known yet
 };

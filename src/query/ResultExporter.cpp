@@ -6,6 +6,8 @@
 #include <QItemSelection>
 #include <QSaveFile>
 
+#include "FileError.h"
+
 #include <array>
 
 namespace {
@@ -136,7 +138,10 @@ private:
     {
         if (!m_device || (!all && m_out.size() < FlushBytes))
             return true;
-        const bool ok = m_device->write(m_out) == m_out.size();
+        auto *file = qobject_cast<QFileDevice *>(m_device);
+        QString ignored;
+        const bool ok = file ? FileError::writeAll(*file, m_out, &ignored)
+                             : m_device->write(m_out) == m_out.size();
         m_out.clear();
         return ok;
     }
@@ -252,7 +257,10 @@ private:
                 m_out.append("\"\"");
             return;
         }
-        if (!holdsAny(cell, csv ? CsvSpecial : TsvSpecial)) {
+        // LOAD DATA ... ENCLOSED BY '"' reads a bare NULL as SQL NULL: the
+        // text "NULL" stays text only in quotes.
+        const bool nullWord = csv && QByteArrayView(cell.data, cell.size).compare("NULL", Qt::CaseInsensitive) == 0;
+        if (!nullWord && !holdsAny(cell, csv ? CsvSpecial : TsvSpecial)) {
             m_out.append(cell.data, cell.size);
             return;
         }
@@ -410,14 +418,20 @@ ResultExporter::Outcome ResultExporter::writeFile(const QString &path, const Pro
 {
     QSaveFile file(path);
     Outcome outcome = Outcome::Failed;
-    if (file.open(QIODevice::WriteOnly))
+    QString reason;
+    // Unbuffered, so that a write that fills the disk fails where it
+    // happens, with its reason; the writer collects large pieces itself.
+    if (FileError::open(file, QIODevice::WriteOnly | QIODevice::Unbuffered, &reason)) {
         outcome = write(file, progress);
-    if (outcome == Outcome::Written && file.commit())
+        if (outcome == Outcome::Failed)
+            reason = FileError::describe(file);
+    }
+    if (outcome == Outcome::Written && FileError::commit(file, &reason))
         return outcome;
     if (outcome != Outcome::Cancelled) {
         outcome = Outcome::Failed;
         if (error)
-            *error = file.errorString();
+            *error = reason;
     }
     file.cancelWriting();
     return outcome;
