@@ -304,7 +304,7 @@ void QZQuorvinWindow::closeEvent(QCloseEvent *e)
 {
     m_pTabSaveTimer->stop();
     // Nothing typed goes without the user's word: a failed save asks.
-    while (m_pTabSaver && !m_pTabSaver->saveNow(m_pTabWidget->session())) {
+    while (m_pTabSaver && !m_pTabSaver->saveNow(m_pTabWidget->session(true))) {
         const int answer = askAfterFailedSave(m_pTabSaver->errorString());
         if (answer == QMessageBox::DestructiveRole)
             break;

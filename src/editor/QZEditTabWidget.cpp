@@ -145,7 +145,7 @@ void QZEditTabWidget::ReopenTab()
     }
 }
 
-TabSession QZEditTabWidget::session() const
+TabSession QZEditTabWidget::session(bool reread) const
 {
     TabSession session;
     session.current = qMax(0, currentIndex());
@@ -154,6 +154,8 @@ TabSession QZEditTabWidget::session() const
         if (!page)
             continue;
         TabState tab;
+        if (reread)
+            page->forgetTextCache();
         tab.text = page->wholeText();
         tab.label = tabText(i);
         tab.cursor = page->wholeCursor();

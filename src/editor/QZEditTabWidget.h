@@ -28,7 +28,8 @@ public:
     QZTextEdit *currentPage() const;
 
     // What is kept between runs, and putting it back (into an empty set).
-    TabSession session() const;
+    // `reread`: every text read from its editor again, not kept in step.
+    TabSession session(bool reread = false) const;
     void restore(const TabSession &session);
     // True while a large restored text is still being laid out.
     bool isLoading() const;
