@@ -28,6 +28,7 @@ public:
     // statement mark, until the text changes.
     void markErrorLine(int position);
     bool hasErrorMark() const { return !m_errorMark.isEmpty(); }
+    int errorMarkPosition() const { return hasErrorMark() ? m_errorMark.first().cursor.position() : -1; }
     // Selects start..end and scrolls it into view, e.g. a statement that failed.
     void selectRange(int start, int end);
     // The file this page was opened from or saved to; empty for a scratch tab.

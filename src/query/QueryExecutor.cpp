@@ -48,7 +48,8 @@ QString withPartial(const QString &text, const TransactionOutcome &rollback)
 {
     if (!rollback.ok || !rollback.partial)
         return text;
-    return text + QStringLiteral("一部の変更は元に戻せませんでした。");
+    const QString end = text.endsWith(QChar(u'。')) ? QString() : QStringLiteral("。");
+    return text + end + QStringLiteral("一部の変更は元に戻せませんでした。");
 }
 
 } // namespace

@@ -13,7 +13,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QThread>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -22,6 +25,8 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 TestServer TestServer::fromEnvironment()
 {
@@ -79,6 +84,81 @@ bool TestServer::recreateDatabase(const QString &database) const
     }
     QSqlDatabase::removeDatabase(QStringLiteral("vq_admin"));
     return ok;
+}
+
+PrivateServer::PrivateServer() = default;
+
+PrivateServer::~PrivateServer()
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(m_process->processId()), SIGCONT); // a stopped server cannot stop
+    m_process->terminate();
+    if (!m_process->waitForFinished(20000))
+        m_process->kill();
+    m_process->waitForFinished(5000);
+}
+
+qint64 PrivateServer::pid() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+bool PrivateServer::client(const QString &sql) const
+{
+    QProcess mariadb;
+    mariadb.setStandardOutputFile(QProcess::nullDevice());
+    mariadb.setStandardErrorFile(QProcess::nullDevice());
+    mariadb.start(QStringLiteral("mariadb"), { QStringLiteral("--no-defaults"), QStringLiteral("-S"),
+                                               m_dir.filePath(QStringLiteral("sock")), QStringLiteral("-uroot"),
+                                               QStringLiteral("-e"), sql });
+    return mariadb.waitForFinished(30000) && mariadb.exitStatus() == QProcess::NormalExit
+        && mariadb.exitCode() == 0;
+}
+
+bool PrivateServer::start(const QString &database, QString *error)
+{
+    const QString installDb = qEnvironmentVariable("VELQUIN_INSTALL_DB");
+    const QString mariadbd = qEnvironmentVariable("VELQUIN_MARIADBD");
+    if (installDb.isEmpty() || mariadbd.isEmpty()) {
+        *error = QStringLiteral("VELQUIN_INSTALL_DB / VELQUIN_MARIADBD not set: run through scripts/test");
+        return false;
+    }
+    const QString data = m_dir.filePath(QStringLiteral("data"));
+    QProcess install;
+    install.start(installDb, { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + data,
+                               QStringLiteral("--user=root"), QStringLiteral("--auth-root-authentication-method=normal"),
+                               QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve") });
+    if (!install.waitForFinished(120000) || install.exitCode() != 0) {
+        *error = QStringLiteral("mariadb-install-db failed: ") + QString::fromLocal8Bit(install.readAllStandardError());
+        return false;
+    }
+    QTcpServer probe; // a free port, given back at once
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    m_process = std::make_unique<QProcess>();
+    m_process->start(mariadbd, { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + data,
+                                 QStringLiteral("--user=root"), QStringLiteral("--socket=") + m_dir.filePath(QStringLiteral("sock")),
+                                 QStringLiteral("--port=%1").arg(port), QStringLiteral("--bind-address=127.0.0.1"),
+                                 QStringLiteral("--log-error=") + m_dir.filePath(QStringLiteral("err.log")) });
+    const auto answers = [this] {
+        const bool up = client(QStringLiteral("select 1"));
+        if (!up)
+            QThread::msleep(100);
+        return up;
+    };
+    if (!waitUntil(answers, 60000)) {
+        *error = QStringLiteral("the private server did not answer");
+        return false;
+    }
+    m_server = { QStringLiteral("127.0.0.1"), port, QStringLiteral("velquin"), QStringLiteral("vq-own") };
+    if (!client(QStringLiteral("CREATE USER 'velquin'@'127.0.0.1' IDENTIFIED BY 'vq-own'; "
+                               "GRANT ALL ON *.* TO 'velquin'@'127.0.0.1'; CREATE DATABASE `%1`").arg(database))) {
+        *error = QStringLiteral("could not set up the private server");
+        return false;
+    }
+    return true;
 }
 
 bool exec(const QSqlDatabase &db, const QString &sql)
