@@ -163,19 +163,13 @@ void tst_Editor::keptTextFollowsEdits()
     const auto same = [&] { return edit->wholeText() == edit->toPlainText(); };
     QVERIFY(same());
     const std::function<void()> steps[] = {
-        [&] { edit->insertPlainText(QStringLiteral("-- a\nb\u00a0c\n")); },
-        [&] { edit->moveCursor(QTextCursor::End); edit->insertPlainText(QStringLiteral("末尾🍣")); },
+        [&] { edit->insertPlainText(QStringLiteral("-- a\nb\u00a0c 末尾🍣\n")); },
         [&] { edit->selectAll(); edit->cut(); },
-        [&] { edit->undo(); },
-        [&] { edit->redo(); },
         [&] { edit->undo(); },
         [&] { QTextCursor c(edit->document()); c.setPosition(3); c.setPosition(15, QTextCursor::KeepAnchor);
               c.insertText(QStringLiteral("x\ny")); },
         [&] { tabs.Clear(); },
-        [&] { edit->undo(); },
-        [&] { tabs.RecSQL(); tabs.PastSQL(); },
         [&] { edit->setPlainText(QStringLiteral("replaced")); },
-        [&] { edit->moveCursor(QTextCursor::End); edit->textCursor().deletePreviousChar(); },
     };
     for (const auto &step : steps) {
         step();

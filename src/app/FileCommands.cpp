@@ -143,8 +143,10 @@ void QZQuorvinWindow::reopenInEncoding(int encoding)
     QString error;
     if (m_pTabWidget->openFile(page->filePath(), &error, &chosen) == QZEditTabWidget::OpenResult::Failed)
         emit message(QStringLiteral("開けませんでした（%1）。").arg(error));
-    else
+    else if (!m_pTabWidget->currentPage()->origin().lossless)
         announceOpened(m_pTabWidget->currentPage());
+    else
+        emit message(QStringLiteral("%1 として開き直しました。").arg(TextFileCodec::encodingName(chosen)));
 }
 
 bool QZQuorvinWindow::mayOverwrite(QZTextEdit *page, const QString &path)

@@ -104,33 +104,32 @@ qint64 PrivateServer::pid() const
     return m_process ? m_process->processId() : 0;
 }
 
+namespace {
+bool runQuietly(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, args);
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+} // namespace
+
 bool PrivateServer::client(const QString &sql) const
 {
-    QProcess mariadb;
-    mariadb.setStandardOutputFile(QProcess::nullDevice());
-    mariadb.setStandardErrorFile(QProcess::nullDevice());
-    mariadb.start(QStringLiteral("mariadb"), { QStringLiteral("--no-defaults"), QStringLiteral("-S"),
-                                               m_dir.filePath(QStringLiteral("sock")), QStringLiteral("-uroot"),
-                                               QStringLiteral("-e"), sql });
-    return mariadb.waitForFinished(30000) && mariadb.exitStatus() == QProcess::NormalExit
-        && mariadb.exitCode() == 0;
+    return runQuietly(QStringLiteral("mariadb"), { "--no-defaults", "-S", m_dir.filePath("sock"), "-uroot", "-e", sql });
 }
 
 bool PrivateServer::start(const QString &database, QString *error)
 {
     const QString installDb = qEnvironmentVariable("VELQUIN_INSTALL_DB");
     const QString mariadbd = qEnvironmentVariable("VELQUIN_MARIADBD");
-    if (installDb.isEmpty() || mariadbd.isEmpty()) {
-        *error = QStringLiteral("VELQUIN_INSTALL_DB / VELQUIN_MARIADBD not set: run through scripts/test");
-        return false;
-    }
-    const QString data = m_dir.filePath(QStringLiteral("data"));
-    QProcess install;
-    install.start(installDb, { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + data,
-                               QStringLiteral("--user=root"), QStringLiteral("--auth-root-authentication-method=normal"),
-                               QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve") });
-    if (!install.waitForFinished(120000) || install.exitCode() != 0) {
-        *error = QStringLiteral("mariadb-install-db failed: ") + QString::fromLocal8Bit(install.readAllStandardError());
+    const QString data = QStringLiteral("--datadir=") + m_dir.filePath("data");
+    if (installDb.isEmpty() || mariadbd.isEmpty()
+        || !runQuietly(installDb, { "--no-defaults", data, "--user=root", "--auth-root-authentication-method=normal",
+                                    "--skip-test-db", "--skip-name-resolve" })) {
+        *error = QStringLiteral("no private server: VELQUIN_INSTALL_DB and VELQUIN_MARIADBD come from scripts/test");
         return false;
     }
     QTcpServer probe; // a free port, given back at once
@@ -138,24 +137,20 @@ bool PrivateServer::start(const QString &database, QString *error)
     const int port = probe.serverPort();
     probe.close();
     m_process = std::make_unique<QProcess>();
-    m_process->start(mariadbd, { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + data,
-                                 QStringLiteral("--user=root"), QStringLiteral("--socket=") + m_dir.filePath(QStringLiteral("sock")),
-                                 QStringLiteral("--port=%1").arg(port), QStringLiteral("--bind-address=127.0.0.1"),
-                                 QStringLiteral("--log-error=") + m_dir.filePath(QStringLiteral("err.log")) });
+    m_process->start(mariadbd, { "--no-defaults", data, "--user=root", "--socket=" + m_dir.filePath("sock"),
+                                 QStringLiteral("--port=%1").arg(port), "--bind-address=127.0.0.1",
+                                 "--log-error=" + m_dir.filePath("err.log") });
     const auto answers = [this] {
         const bool up = client(QStringLiteral("select 1"));
         if (!up)
             QThread::msleep(100);
         return up;
     };
-    if (!waitUntil(answers, 60000)) {
-        *error = QStringLiteral("the private server did not answer");
-        return false;
-    }
     m_server = { QStringLiteral("127.0.0.1"), port, QStringLiteral("velquin"), QStringLiteral("vq-own") };
-    if (!client(QStringLiteral("CREATE USER 'velquin'@'127.0.0.1' IDENTIFIED BY 'vq-own'; "
-                               "GRANT ALL ON *.* TO 'velquin'@'127.0.0.1'; CREATE DATABASE `%1`").arg(database))) {
-        *error = QStringLiteral("could not set up the private server");
+    if (!waitUntil(answers, 60000)
+        || !client(QStringLiteral("CREATE USER 'velquin'@'127.0.0.1' IDENTIFIED BY 'vq-own'; "
+                                  "GRANT ALL ON *.* TO 'velquin'@'127.0.0.1'; CREATE DATABASE `%1`").arg(database))) {
+        *error = QStringLiteral("the private server did not start: see ") + m_dir.filePath("err.log");
         return false;
     }
     return true;
