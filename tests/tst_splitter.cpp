@@ -1,3 +1,4 @@
+#include "SqlLexer.h"
 #include "StatementKeywords.h"
 #include "StatementSplitter.h"
 
@@ -14,6 +15,10 @@ private slots:
     void statementAt();
     void nature_data();
     void nature();
+    void lex_data();
+    void lex();
+    void lineByLine();
+    void pieces();
 };
 
 using Starts = QList<qsizetype>;
@@ -151,6 +156,21 @@ void tst_Splitter::nature_data()
     QTest::newRow("set statement ... for") << "set statement max_statement_time=1 for update t set a=1"
                                            << "set" << N::DataChange;
     QTest::newRow("use") << "use `delete`" << "use" << N::Session;
+    QTest::newRow("capitals") << "DELETE FROM t" << "delete" << N::DataChange;
+    QTest::newRow("subquery with select is still a change")
+        << "delete from t where id in (select id from t where id > 1) and v <> 'deleted'"
+        << "delete" << N::DataChange;
+    QTest::newRow("comment naming a query") << "/* select */ update t set v = 'X'" << "update"
+                                            << N::DataChange;
+    QTest::newRow("if block") << "if 1 then delete from t; end if" << "if" << N::DataChange;
+    QTest::newRow("for block") << "FOR i IN 1..3 DO insert into t values (i); END FOR" << "for"
+                               << N::DataChange;
+    QTest::newRow("begin not atomic") << "BEGIN NOT ATOMIC select 1; END" << "begin"
+                                      << N::DataChange;
+    QTest::newRow("begin work") << "begin work" << "begin" << N::ImplicitCommit;
+    QTest::newRow("labelled loop") << "lbl: LOOP leave lbl; END LOOP" << "lbl" << N::DataChange;
+    QTest::newRow("call") << "CALL p()" << "call" << N::DataChange;
+    QTest::newRow("show") << "SHOW TABLES" << "show" << N::Query;
     QTest::newRow("nothing") << "-- only 'a comment'" << "" << N::Other;
 }
 
@@ -161,6 +181,93 @@ void tst_Splitter::nature()
     QFETCH(StatementNature, nature);
     QCOMPARE(firstKeyword(sql), keyword);
     QCOMPARE(natureOf(sql), nature);
+}
+
+// "kind:text" for each token; kinds by their first letter.
+static QString tokensOf(const QString &sql, SqlLexState state = {})
+{
+    static const char kinds[] = "kiqsncvodE";
+    SqlLexer lexer(sql, state);
+    SqlToken t;
+    QStringList out;
+    while (lexer.next(t))
+        out << QString(QChar(kinds[t.kind])) + u':' + sql.mid(t.start, t.length)
+                + (t.unterminated ? QStringLiteral("…") : QString());
+    return out.join(u' ');
+}
+
+void tst_Splitter::lex_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("tokens");
+    QTest::newRow("keywords in any case, names")
+        << "SeLeCt from_date, selected, t1 FROM 顧客ID"
+        << "k:SeLeCt i:from_date o:, i:selected o:, i:t1 k:FROM i:顧客ID";
+    QTest::newRow("non-ASCII letters join a name") << "数量from" << "i:数量from";
+    QTest::newRow("strings and escapes")
+        << R"('it''s' "a\"b" 'x\\' 'y')" << R"(s:'it''s' s:"a\"b" s:'x\\' s:'y')";
+    QTest::newRow("quoted names, hex and bit strings") << "`se``lect` x'4A' b'01' 0x1f 1.5e-3 .5"
+                                                       << "q:`se``lect` s:x'4A' s:b'01' n:0x1f "
+                                                          "n:1.5e-3 n:.5";
+    QTest::newRow("comments") << "-- a\n#b\n/* c */--\n--x"
+                              << "c:-- a c:#b c:/* c */ c:-- o:- o:- i:x";
+    QTest::newRow("variables") << "@a @@session.autocommit"
+                               << "v:@a v:@@session o:. i:autocommit";
+    QTest::newRow("delimiter line and ends") << "delimiter $$\nselect 1$$"
+                                             << "d:delimiter $$ k:select n:1 E:$$";
+    QTest::newRow("unterminated string runs to the end") << "select 'ab" << "k:select s:'ab…";
+}
+
+void tst_Splitter::lex()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, tokens);
+    QCOMPARE(tokensOf(sql), tokens);
+}
+
+void tst_Splitter::lineByLine()
+{
+    // Each line lexed from the state the line before left, as the editor does.
+    const QStringList lines = { "select '1", "2' /* a", "b */ x;", "delimiter //", "y// -- z" };
+    SqlLexState state;
+    QStringList got;
+    for (const QString &line : lines) {
+        got << tokensOf(line, state);
+        SqlLexer lexer(line, state);
+        SqlToken t;
+        while (lexer.next(t)) {}
+        state = SqlLexState::unpack(lexer.state().pack());
+    }
+    QCOMPARE(got, QStringList({ "k:select s:'1…", "s:2' c:/* a…", "c:b */ i:x E:;",
+                                "d:delimiter //", "i:y E:// c:-- z" }));
+}
+
+void tst_Splitter::pieces()
+{
+    // A script fed a few characters at a time splits as the whole text does
+    // and knows each statement's line.
+    const QString sql = "set @a = 1;\n-- x\nDELIMITER ;;\ncreate procedure p() begin\n"
+                        "select ';'; end;;\ndelimiter ;\ncall p();";
+    QList<SqlStatement> got;
+    StatementSplitter splitter([&](SqlStatement &&s) {
+        got.append(std::move(s));
+        return true;
+    });
+    for (qsizetype at = 0; at < sql.size(); at += 3)
+        QVERIFY(splitter.append(QStringView(sql).mid(at, 3), false));
+    splitter.append({}, true);
+    QVERIFY(splitter.error().kind == SplitError::None);
+    QCOMPARE(got.size(), 3);
+    QCOMPARE(got.at(1).text, "create procedure p() begin\nselect ';'; end");
+    QCOMPARE(got.at(1).line, 4);
+    QCOMPARE(got.at(2).line, 7);
+
+    StatementSplitter bounded([](SqlStatement &&) { return true; });
+    bounded.setMaxStatementLength(100);
+    bool going = true;
+    for (int i = 0; i < 50 && going; ++i)
+        going = bounded.append(u"select 'yyyyyyyy',\n", false);
+    QCOMPARE(int(bounded.error().kind), int(SplitError::TooLong));
 }
 
 QTEST_MAIN(tst_Splitter)

@@ -79,6 +79,7 @@ bool QZQuorvinWindow::InitWindow()
     fileMenu->addAction(createAction(m_pSaveAsAct, "m_pSaveAsAct",
                                      QStringLiteral("名前を付けて保存..."),
                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
+    setUpRunFile(fileMenu);
     fileMenu->addAction(createAction(m_pExportAct, "m_pExportAct",
                                      QStringLiteral("エクスポート…"), {}));
     fileMenu->addSeparator();
@@ -210,10 +211,11 @@ bool QZQuorvinWindow::InitWindow()
     else
         m_resultMemoryLimit = m_pConnection->rowMemoryLimit();
     m_pExecutor = new QueryExecutor(m_pConnection, this);
+    connectRunProgress();
     m_pExecutor->setCommitQuestion([this](const QueryExecutor::Change &change) {
-        // The tab the text came from was closed while it ran: nobody sees
-        // what a commit would keep, so nothing is kept.
-        if (!m_runPage || m_pTabWidget->indexOf(m_runPage) < 0)
+        // The tab the text came from was closed while it ran (it is kept,
+        // hidden, for Ctrl+Shift+T): nobody sees what a commit would keep.
+        if (m_runPage && m_pTabWidget->indexOf(m_runPage) < 0)
             return QueryExecutor::No;
         QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
                         QStringLiteral("コミットしてよろしいですか？"),
