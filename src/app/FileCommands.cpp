@@ -228,7 +228,7 @@ void QZQuorvinWindow::restoreTabs()
         m_pTabSaver ? m_pTabSaver->store().load(&session) : TabStateStore::Load::NoState;
     if (result == TabStateStore::Load::Restored) {
         m_pTabWidget->restore(session);
-        m_pTabSaver->setLastSaved(session);
+        m_pTabSaver->setKept(session);
     } else {
         m_pTabWidget->NewTab();
     }
@@ -338,12 +338,9 @@ int QZQuorvinWindow::askAfterFailedSave(const QString &error)
 
 QString QZQuorvinWindow::unsavedSinceLastSave() const
 {
-    QStringList kept;
-    for (const TabState &tab : m_pTabSaver->lastSaved().tabs)
-        kept << tab.text;
     QStringList lost;
     for (const TabState &tab : m_pTabWidget->session().tabs)
-        if (!kept.contains(tab.text))
+        if (!m_pTabSaver->isKept(tab.text))
             lost << tab.label;
     if (lost.isEmpty())
         return QStringLiteral("前回保存できた後のタブの並びやカーソルの位置が失われます。");

@@ -22,14 +22,28 @@ void TabStateSaver::saveInBackground(const TabSession &session)
     startWrite(session);
 }
 
+TabStateSaver::Fingerprints TabStateSaver::fingerprints(const TabSession &session)
+{
+    Fingerprints out;
+    for (const TabState &tab : session.tabs)
+        out.insert({ tab.text.size(), qHash(tab.text) });
+    return out;
+}
+
+bool TabStateSaver::isKept(const QString &text) const
+{
+    return m_kept.contains({ text.size(), qHash(text) });
+}
+
 void TabStateSaver::startWrite(const TabSession &session)
 {
-    m_writing = session;
-    m_written = std::make_shared<bool>(false);
+    m_written = std::make_shared<Written>();
     // The texts are shared with the editors, not copied; the store is
     // touched by this one thread until collect().
     m_thread = QThread::create([store = m_store.get(), session, written = m_written] {
-        *written = store->save(session);
+        written->ok = store->save(session);
+        if (written->ok)
+            written->kept = fingerprints(session);
     });
     m_thread->setObjectName(QStringLiteral("tab state"));
     connect(m_thread, &QThread::finished, this, [this, thread = m_thread] {
@@ -49,14 +63,15 @@ void TabStateSaver::collect()
     QThread *thread = std::exchange(m_thread, nullptr);
     thread->wait();
     thread->deleteLater();
-    finish(*m_written, m_writing);
+    const std::shared_ptr<Written> written = std::exchange(m_written, nullptr);
+    finish(written->ok, std::move(written->kept));
 }
 
-void TabStateSaver::finish(bool ok, const TabSession &session)
+void TabStateSaver::finish(bool ok, Fingerprints kept)
 {
     m_error = ok ? QString() : m_store->errorString();
     if (ok)
-        m_lastSaved = session;
+        m_kept = std::move(kept);
     emit saved(ok, m_error);
 }
 
@@ -65,6 +80,6 @@ bool TabStateSaver::saveNow(const TabSession &session)
     collect();
     m_next.reset();
     const bool ok = m_store->save(session);
-    finish(ok, session);
+    finish(ok, ok ? fingerprints(session) : Fingerprints());
     return ok;
 }

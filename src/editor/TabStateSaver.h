@@ -3,6 +3,8 @@
 #include "TabStateStore.h"
 
 #include <QObject>
+#include <QPair>
+#include <QSet>
 
 #include <memory>
 #include <optional>
@@ -25,24 +27,32 @@ public:
     // Waits for a write on its way, then writes session before returning.
     bool saveNow(const TabSession &session);
     QString errorString() const { return m_error; }
-    // What the kept state holds now: what a failed save would lose is the
-    // difference to this.
-    const TabSession &lastSaved() const { return m_lastSaved; }
-    void setLastSaved(const TabSession &session) { m_lastSaved = session; }
+    // Whether the kept state on disk holds this text: what a failed save
+    // would lose is the texts it does not.
+    bool isKept(const QString &text) const;
+    void setKept(const TabSession &session) { m_kept = fingerprints(session); }
 
 signals:
     void saved(bool ok, const QString &error);
 
 private:
+    // Texts are remembered by size and hash, not held: a held copy would
+    // make the next keystroke in a 50 MB tab copy all of it.
+    using Fingerprints = QSet<QPair<qsizetype, size_t>>;
+    static Fingerprints fingerprints(const TabSession &session);
     void startWrite(const TabSession &session);
     void collect();
-    void finish(bool ok, const TabSession &session);
+    void finish(bool ok, Fingerprints kept);
 
     std::unique_ptr<TabStateStore> m_store;
     QThread *m_thread = nullptr;
-    TabSession m_writing;
-    std::shared_ptr<bool> m_written;
+    struct Written
+    {
+        bool ok = false;
+        Fingerprints kept;
+    };
+    std::shared_ptr<Written> m_written;
     std::optional<TabSession> m_next;
-    TabSession m_lastSaved;
+    Fingerprints m_kept;
     QString m_error;
 };
