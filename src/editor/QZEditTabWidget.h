@@ -103,6 +103,8 @@ private:
     void watchFiles();
     void fileTouched(const QString &path);
     QZTextEdit *editablePage() const;
+    // The current page marks the statement under its cursor.
+    void markCurrentStatement();
 
     struct ClosedTab
     {

@@ -12,6 +12,7 @@
 #include <QSaveFile>
 
 #include "FileError.h"
+#include "SafeFile.h"
 
 #include <cstdio>
 
@@ -19,28 +20,19 @@ namespace {
 
 constexpr int Version = 1;
 constexpr int MaxSlots = 16;
+// SQL often holds passwords and customer data: owner only, from the start.
 const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     // QSaveFile writes through a symbolic link to its target (and would
     // make that owner-only): our file goes where the link was instead.
-    const bool link = QFileInfo(path).isSymLink();
-    const QString target = link ? path + QStringLiteral(".new") : path;
-    QSaveFile file(target);
-    // Unbuffered, so that a short write (disk full) shows at once.
-    if (!FileError::open(file, QIODevice::WriteOnly | QIODevice::Unbuffered, error))
+    if (!QFileInfo(path).isSymLink())
+        return SafeFile::write(path, bytes, OwnerOnly, error);
+    const QString target = path + QStringLiteral(".new");
+    if (!SafeFile::write(target, bytes, OwnerOnly, error))
         return false;
-    // SQL often holds passwords and customer data: owner only, from the start.
-    if (!file.setPermissions(OwnerOnly) || !FileError::writeAll(file, bytes, error)) {
-        if (error->isEmpty())
-            *error = FileError::describe(file);
-        file.cancelWriting();
-        return false;
-    }
-    if (!FileError::commit(file, error))
-        return false;
-    if (link && std::rename(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (std::rename(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0) {
         *error = FileError::describe(errno, QStringLiteral("rename"));
         QFile::remove(target);
         return false;
@@ -151,7 +143,7 @@ TabStateStore::Load TabStateStore::load(TabSession *session)
     QSet<QString> files;
     TabSession read;
     // Only a regular file: opening a FIFO would block the start for ever.
-    if (info.isFile() && file.open(QIODevice::ReadOnly) && readSession(file.readAll(), &read, &files)) {
+    if (SafeFile::isRegular(statePath()) && file.open(QIODevice::ReadOnly) && readSession(file.readAll(), &read, &files)) {
         *session = read;
         m_known.unite(files);
         return Load::Restored;

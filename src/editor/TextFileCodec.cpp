@@ -1,6 +1,6 @@
 #include "TextFileCodec.h"
 
-#include "FileError.h"
+#include "SafeFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <optional>
 
-#include <sys/stat.h>
 
 namespace {
 
@@ -200,8 +199,7 @@ TextFileCodec::Decoded TextFileCodec::decode(const QByteArray &bytes)
 bool TextFileCodec::readFile(const QString &path, Decoded *out, QString *error, const Encoding *as)
 {
     const QFileInfo info(path);
-    // A FIFO or device would block the window in read() for ever.
-    if (!info.exists() || !info.isFile()) {
+    if (!SafeFile::isRegular(path)) {
         *error = QStringLiteral("通常のファイルではありません");
         return false;
     }
@@ -237,28 +235,37 @@ bool TextFileCodec::encode(const QString &text, Encoding encoding, const LineEnd
 bool TextFileCodec::writeFile(const QString &path, const QByteArray &bytes, Stamp *stamp,
                               QString *error)
 {
-    struct stat before {};
-    const bool existed = ::stat(QFile::encodeName(path).constData(), &before) == 0;
-    // QSaveFile gives the new file the old one's permissions, mostly: as
-    // root a read-only file came back writable, so the mode is put back.
-    // Unbuffered, so that a short write (disk full) shows at once.
-    QSaveFile file(path);
-    if (!FileError::open(file, QIODevice::WriteOnly | QIODevice::Unbuffered, error))
+    // A saved script keeps the permissions of the file it replaces.
+    if (!SafeFile::write(path, bytes, {}, error))
         return false;
-    if (!FileError::writeAll(file, bytes, error)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!FileError::commit(file, error))
-        return false;
-    struct stat after {};
-    const QByteArray name = QFile::encodeName(path);
-    if (existed && ::stat(name.constData(), &after) == 0
-        && (after.st_mode & 07777) != (before.st_mode & 07777))
-        ::chmod(name.constData(), before.st_mode & 07777);
     *stamp = { bytes.size(), QFileInfo(path).lastModified().toMSecsSinceEpoch(),
                QCryptographicHash::hash(bytes, QCryptographicHash::Sha1) };
     return true;
+}
+
+QByteArray TextFileCodec::scriptEncoding(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "UTF-8"; // the run names the reason it cannot be read
+    QByteArray sample = file.read(1 << 16);
+    if (!file.atEnd() && sample.lastIndexOf('\n') > 0)
+        sample.truncate(sample.lastIndexOf('\n') + 1); // never half a character
+    const Origin origin = decode(sample).origin;
+    // Read as UTF-8 without being sure: the bytes fit no encoding we know.
+    if (origin.encoding == Encoding::Utf8 && !origin.sure && !sample.isEmpty())
+        return {};
+    switch (origin.encoding) {
+    case Encoding::Utf16Le:
+    case Encoding::Utf16Be:
+        return "UTF-16";
+    case Encoding::ShiftJis:
+        return "windows-31j";
+    case Encoding::EucJp:
+        return "EUC-JP";
+    default:
+        return "UTF-8";
+    }
 }
 
 TextFileCodec::Stamp TextFileCodec::stampOf(const QString &path)

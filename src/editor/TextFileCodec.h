@@ -76,6 +76,11 @@ public:
     // size is the same and the time differs).
     static bool unchanged(const Stamp &known, const QString &path);
 
+    // The encoding a file would be opened in, decided from its start, as a
+    // name QStringDecoder knows; empty when it is no text in one we know.
+    // For running a file that is never read whole.
+    static QByteArray scriptEncoding(const QString &path);
+
     static QString encodingName(Encoding encoding);
     static bool encodingFromName(const QString &name, Encoding *encoding);
     // The encodings the user can choose to read a file in.

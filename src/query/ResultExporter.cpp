@@ -1,12 +1,10 @@
 #include "ResultExporter.h"
 
 #include "ResultModel.h"
+#include "SafeFile.h"
 
 #include <QIODevice>
 #include <QItemSelection>
-#include <QSaveFile>
-
-#include "FileError.h"
 
 #include <array>
 
@@ -138,10 +136,7 @@ private:
     {
         if (!m_device || (!all && m_out.size() < FlushBytes))
             return true;
-        auto *file = qobject_cast<QFileDevice *>(m_device);
-        QString ignored;
-        const bool ok = file ? FileError::writeAll(*file, m_out, &ignored)
-                             : m_device->write(m_out) == m_out.size();
+        const bool ok = m_device->write(m_out) == m_out.size();
         m_out.clear();
         return ok;
     }
@@ -416,24 +411,16 @@ ResultExporter::Outcome ResultExporter::write(QIODevice &out, const Progress &pr
 ResultExporter::Outcome ResultExporter::writeFile(const QString &path, const Progress &progress,
                                                   QString *error) const
 {
-    QSaveFile file(path);
     Outcome outcome = Outcome::Failed;
-    QString reason;
-    // Unbuffered, so that a write that fills the disk fails where it
-    // happens, with its reason; the writer collects large pieces itself.
-    if (FileError::open(file, QIODevice::WriteOnly | QIODevice::Unbuffered, &reason)) {
-        outcome = write(file, progress);
-        if (outcome == Outcome::Failed)
-            reason = FileError::describe(file);
-    }
-    if (outcome == Outcome::Written && FileError::commit(file, &reason))
-        return outcome;
-    if (outcome != Outcome::Cancelled) {
+    const bool written = SafeFile::write(
+        path,
+        [&](QIODevice &out) {
+            outcome = write(out, progress);
+            return outcome == Outcome::Written;
+        },
+        {}, error);
+    if (!written && outcome != Outcome::Cancelled)
         outcome = Outcome::Failed;
-        if (error)
-            *error = reason;
-    }
-    file.cancelWriting();
     return outcome;
 }
 
