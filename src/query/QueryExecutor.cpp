@@ -427,7 +427,8 @@ void QueryExecutor::runEnded(const ScriptEnd &end)
     m_progressTimer.stop();
     reportProgress();
     const QString readError = m_run->readError();
-    if (end.good < m_run->statementsFed() || !readError.isEmpty()) {
+    // A cancel that came before the first statement stops the run too.
+    if (end.good < m_run->statementsFed() || !readError.isEmpty() || m_cancelled) {
         runFailed(end, readError);
         return;
     }
@@ -453,7 +454,7 @@ void QueryExecutor::runFailed(const ScriptEnd &end, const QString &readError)
                                  : QString(),
                              readError),
                     {});
-    } else {
+    } else if (end.good < m_run->statementsFed()) {
         // The error's place first, then the statement: the statement stays
         // selected, the error's line marked inside it.
         const QueryRun::Place bad = m_run->place(end.good);
