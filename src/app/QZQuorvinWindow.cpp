@@ -126,6 +126,8 @@ bool QZQuorvinWindow::InitWindow()
             this, &QZQuorvinWindow::message);
     m_pTabKeeper->restore();
     connect(m_pFiles = new TabFiles(m_pTabWidget, this), &TabFiles::message, this, &QZQuorvinWindow::message);
+    if (auto *fileMenu = findChild<QMenu *>(QStringLiteral("File Popup Menu")))
+        fileMenu->insertMenu(m_pSaveAct, m_pFiles->reopenMenu(this));
     updateActions();
     createStatusBar();
     setWindowTitle(QStringLiteral("Velquin"));
@@ -272,6 +274,8 @@ void QZQuorvinWindow::wireTabs()
     });
     // A statement must never run from a text that is only partly in the editor.
     connect(m_pTabWidget, &QZEditTabWidget::loadingFinished, this, &QZQuorvinWindow::updateActions);
+    connect(m_pTabWidget, &QZEditTabWidget::loadingChanged, this, &QZQuorvinWindow::updateActions);
+    connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::updateActions);
     connect(m_pResults->grid(), &ResultGrid::message, this, &QZQuorvinWindow::message);
 }
 
@@ -283,6 +287,11 @@ void QZQuorvinWindow::updateActions()
     m_pExecCurrentAct->setEnabled(free);
     m_pCancelAct->setEnabled(running || m_pConnection->isBusy()
                              || m_pConnection->state() == DatabaseConnection::Opening);
+    // A tab still being laid out holds only part of its text: no edit
+    // command may touch it (Clear included).
+    const QZTextEdit *page = m_pTabWidget->currentPage();
+    for (QAction *edit : { m_pUndoAct, m_pRedoAct, m_pCutAct, m_pPasteAct, m_pClearAct })
+        edit->setEnabled(page && !page->isLoading());
 }
 
 void QZQuorvinWindow::askResultMemoryLimit()
@@ -330,7 +339,10 @@ void QZQuorvinWindow::SaveAs()
 
 void QZQuorvinWindow::closeEvent(QCloseEvent *e)
 {
-    m_pTabKeeper->save();
+    if (!m_pTabKeeper->saveForClosing()) {
+        e->ignore();
+        return;
+    }
     QMainWindow::closeEvent(e);
 }
 

@@ -24,6 +24,16 @@ QStringList warningLines(const StatementResult &result)
     return { line };
 }
 
+// A rollback that left non-transactional (MyISAM) tables changed: the
+// user must not take "cancelled" for "nothing happened".
+QString withPartial(const QString &text, const TransactionOutcome &rollback)
+{
+    if (!rollback.ok || !rollback.partial)
+        return text;
+    const QString end = text.endsWith(QChar(u'。')) ? QString() : QStringLiteral("。");
+    return text + end + QStringLiteral("一部の変更は元に戻せませんでした。");
+}
+
 bool stopped(const StatementResult &result)
 {
     return result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled;
@@ -37,6 +47,14 @@ QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
 {
     connect(connection, &DatabaseConnection::closed, this, [this] {
         m_streams.clear();
+        // The COMMIT may have reached the server and be applied when it
+        // answers, or not: neither success nor failure may be claimed.
+        if (std::exchange(m_committing, false)) {
+            emit logged(QStringLiteral("COMMIT"),
+                        QStringLiteral("結果不明: 応答の前に接続が切れました"), {});
+            emit message(QStringLiteral("コミットの結果は不明です（応答の前に接続が切れました）。"
+                                        "変更が反映されたかどうかサーバーで確かめて下さい。"));
+        }
         m_progressTimer.stop();
         setRunning(false);
     });
@@ -437,10 +455,12 @@ void QueryExecutor::runFailed(const ScriptEnd &end, const QString &readError)
                              readError),
                     {});
     } else if (end.good < m_run->statementsFed()) {
+        // The error's place first, then the statement: the statement stays
+        // selected, the error's line marked inside it.
         const QueryRun::Place bad = m_run->place(end.good);
+        emit statementError(m_errorPosition);
         if (bad.start >= 0)
             emit statementFailed(bad.start, bad.end);
-        emit statementError(m_errorPosition);
     }
     if (m_beginFailed) {
         emit message(QStringLiteral("トランザクション失敗"));
@@ -504,7 +524,7 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
     m_connection->transaction(DatabaseConnection::Rollback,
                               [this, text](const TransactionOutcome &outcome) {
         logTransaction(false, outcome);
-        emit message(text);
+        emit message(withPartial(text, outcome));
         setRunning(false);
     });
 }
@@ -512,8 +532,10 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
 void QueryExecutor::endTransaction(Answer answer)
 {
     if (answer == Yes || answer == Other) {
+        m_committing = true;
         m_connection->transaction(DatabaseConnection::Commit,
                                   [this, answer](const TransactionOutcome &outcome) {
+            m_committing = false;
             logTransaction(true, outcome);
             if (answer == Yes)
                 emit message(outcome.ok ? QStringLiteral("コミットしました。")
@@ -527,7 +549,7 @@ void QueryExecutor::endTransaction(Answer answer)
                               [this, cancelled](const TransactionOutcome &outcome) {
         logTransaction(false, outcome);
         if (cancelled)
-            emit message(QStringLiteral("キャンセルしました。"));
+            emit message(withPartial(QStringLiteral("キャンセルしました。"), outcome));
         else if (!outcome.ok)
             emit message(QStringLiteral("ロールバック失敗。"));
         else if (outcome.partial)

@@ -124,6 +124,7 @@ private:
     bool m_beginFailed = false;
     bool m_cancelled = false;       // the running statement
     bool m_streamCancelled = false; // rows still streaming in
+    bool m_committing = false;      // a COMMIT is on its way, its outcome not known yet
     QTimer m_progressTimer;
     QElapsedTimer m_clock;
     quint64 m_previewGeneration = 0;
