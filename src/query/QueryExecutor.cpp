@@ -180,9 +180,10 @@ void QueryExecutor::execute(const QString &text)
         runDataChange(text);
 }
 
-void QueryExecutor::showRows(const StatementResult &result)
+void QueryExecutor::showRows(const StatementResult &result, const QString &sql)
 {
     auto *model = new ResultModel(result.columns, result.firstRows);
+    model->setStatement(sql);
     model->follow(m_connection, result.streamId);
     connect(model, &ResultModel::loadingFinished, this, [this, model] {
         const StreamEnd &end = model->streamEnd();
@@ -203,7 +204,7 @@ void QueryExecutor::runQuery(const QString &sql)
         const qsizetype position = logStatement(sql, 0, result);
         switch (result.kind) {
         case StatementResult::Rows:
-            showRows(result);
+            showRows(result, sql);
             // Some statements end early but normally when killed (SLEEP()
             // returns 1): the user asked to stop, and it stopped.
             if (m_cancelled)
@@ -395,7 +396,7 @@ void QueryExecutor::runScriptStatements(const QList<SqlStatement> &statements, b
                     ? QStringLiteral("以降の %1 文は実行しませんでした").arg(count - index - 1)
                     : QString());
             if (result.kind == StatementResult::Rows)
-                showRows(result);
+                showRows(result, statement.text);
             if (result.kind == StatementResult::NoResultSet
                 && (*natures)[size_t(index)] == StatementNature::DataChange) {
                 m_change.affectedRows += qMax<qint64>(0, result.affectedRows);

@@ -83,7 +83,7 @@ private:
     void askToCommit(bool inTransaction);
     void failed(bool cancelled, bool inTransaction);
     void endTransaction(Answer answer);
-    void showRows(const StatementResult &result);
+    void showRows(const StatementResult &result, const QString &sql);
     void runScriptStatements(const QList<SqlStatement> &statements, bool inTransaction);
     void scriptEnded(const QList<SqlStatement> &statements, int good, bool inTransaction);
     void setRunning(bool running);
