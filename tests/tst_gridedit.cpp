@@ -6,7 +6,11 @@
 #include "ResultModel.h"
 #include "TestSupport.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QBrush>
+#include <QMessageBox>
+#include <QTableView>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -51,6 +55,7 @@ private slots:
     void sortedGridEditsTheRowShown();
     void connectionLostDuringApply();
     void noEditWhileRowsStreamOrWhenCut();
+    void throughTheWindow();
 
 private:
     // Runs a query as F5 would and waits until editability is decided.
@@ -372,6 +377,56 @@ void tst_GridEdit::noEditWhileRowsStreamOrWhenCut()
     QVERIFY(cut);
     QCOMPARE(cut->streamEnd().kind, StreamEnd::Cut);
     QVERIFY(!cut->isEditable());
+}
+
+void tst_GridEdit::throughTheWindow()
+{
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    session.run(QStringLiteral("select * from pk"));
+    QAbstractItemModel *model = session.grid()->model();
+    QTRY_VERIFY(model->flags(model->index(0, 1)) & Qt::ItemIsEditable);
+    QVERIFY(model->setData(model->index(0, 1), QStringLiteral("uno"), Qt::EditRole));
+    auto press = [](QMessageBox::StandardButton button) {
+        return [button](QWidget *box) { static_cast<QMessageBox *>(box)->button(button)->click(); };
+    };
+    // The commit question answered No keeps the edit for another Apply; Yes commits.
+    for (const auto button : { QMessageBox::No, QMessageBox::Yes }) {
+        ModalAnswerer commit(QStringLiteral("ConfirmCommitMessageBox"), press(button));
+        session.trigger("m_pApplyEditsAct");
+        QTRY_VERIFY(session.idle());
+        QVERIFY(commit.answered());
+        const bool yes = button == QMessageBox::Yes;
+        QCOMPARE(pkRows(), yes ? QStringLiteral("1:'uno',2:'two',3:NULL")
+                               : QStringLiteral("1:'one',2:'two',3:NULL"));
+        QCOMPARE(model->data(model->index(0, 1), Qt::BackgroundRole).isValid(), !yes);
+        QCOMPARE(model->data(model->index(0, 1)).toString(), QStringLiteral("uno"));
+    }
+    QCOMPARE(openTransactions(), 0);
+
+    // With an edit pending, F5 and Disconnect ask first: No keeps everything.
+    QVERIFY(model->setData(model->index(1, 1), QVariant(), Qt::EditRole));
+    {
+        ModalAnswerer discard(QStringLiteral("ConfirmDiscardEditsMessageBox"), press(QMessageBox::No));
+        session.run(QStringLiteral("select 1"));
+        QVERIFY(discard.answered());
+    }
+    QCOMPARE(session.grid()->model(), model);
+    {
+        ModalAnswerer discard(QStringLiteral("ConfirmDiscardEditsMessageBox"), press(QMessageBox::Cancel));
+        session.trigger("m_pDisconnectAct");
+        QVERIFY(discard.answered());
+    }
+    QVERIFY(QSqlDatabase::contains(QStringLiteral("MySQL")));
+    {
+        ModalAnswerer discard(QStringLiteral("ConfirmDiscardEditsMessageBox"), press(QMessageBox::Yes));
+        session.run(QStringLiteral("select 1"));
+        QVERIFY(discard.answered());
+    }
+    QCOMPARE(session.grid()->model()->columnCount(), 1);
+    QCOMPARE(pkRows(), QStringLiteral("1:'uno',2:'two',3:NULL"));
+    session.stop();
 }
 
 QTEST_MAIN(tst_GridEdit)

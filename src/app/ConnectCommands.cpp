@@ -41,6 +41,8 @@ QString QZQuorvinWindow::connectionTarget(const QString &host, int port, const Q
 
 void QZQuorvinWindow::Connect()
 {
+    if (!confirmDiscardEdits(allModels()))
+        return;
     if (m_pConnection->state() != DatabaseConnection::Closed
         || QSqlDatabase::contains(DatabaseConnection::connectionName()))
         Disconnect();
@@ -93,6 +95,8 @@ void QZQuorvinWindow::Disconnect()
 {
     if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
         && !QSqlDatabase::contains(DatabaseConnection::connectionName()))
+        return;
+    if (!confirmDiscardEdits(allModels()))
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();

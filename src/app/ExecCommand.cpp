@@ -4,6 +4,7 @@
 #include "QZQuorvinWindow.h"
 
 #include "DatabaseConnection.h"
+#include "GridEditApply.h"
 #include "MessageLog.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
@@ -24,14 +25,16 @@ ResultModel *QZQuorvinWindow::resultModel() const
 
 bool QZQuorvinWindow::readyToRun()
 {
-    if (m_pConnection->state() == DatabaseConnection::Opening || m_pExecutor->running())
+    if (m_pConnection->state() == DatabaseConnection::Opening || m_pExecutor->running()
+        || m_pGridEditApply->running())
         return false;
     if (m_pConnection->state() == DatabaseConnection::Closed) {
         emit message(QStringLiteral("データベースへ接続して下さい。"));
         Connect();
         return false;
     }
-    return true;
+    // The run replaces this tab's results, and their pending edits with them.
+    return confirmDiscardEdits(tabModels(m_pTabWidget->currentPage()));
 }
 
 void QZQuorvinWindow::Exec()
@@ -142,6 +145,9 @@ void QZQuorvinWindow::addResult(ResultModel *model)
     results.shown = int(results.models.size()) - 1;
     connect(model, &QAbstractItemModel::rowsInserted, this, &QZQuorvinWindow::updateResultInfo);
     connect(model, &ResultModel::loadingFinished, this, &QZQuorvinWindow::updateResultInfo);
+    connect(model, &ResultModel::editRefused, this, [this](const QString &reason) {
+        emit message(QStringLiteral("この結果は編集できません: ") + reason);
+    });
     if (m_runPage == m_pTabWidget->currentPage())
         showTabResults();
     for (const QPointer<ResultModel> &old : superseded)

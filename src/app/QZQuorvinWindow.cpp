@@ -191,7 +191,10 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pDisconnectAct, &QAction::triggered, this, &QZQuorvinWindow::Disconnect);
     connect(m_pNewTabAct, &QAction::triggered, m_pTabWidget,
             qOverload<>(&QZEditTabWidget::NewTab));
-    connect(m_pCloseTabAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::CloseTab);
+    connect(m_pCloseTabAct, &QAction::triggered, this, [this] {
+        if (confirmDiscardEdits(tabModels(m_pTabWidget->currentPage())))
+            m_pTabWidget->CloseTab();
+    });
     connect(m_pClearAct, &QAction::triggered, m_pTabWidget, &QZEditTabWidget::Clear);
     connect(m_pExecAct, &QAction::triggered, this, &QZQuorvinWindow::Exec);
     connect(m_pCancelAct, &QAction::triggered, this, &QZQuorvinWindow::Cancel);
@@ -212,20 +215,7 @@ bool QZQuorvinWindow::InitWindow()
         m_resultMemoryLimit = m_pConnection->rowMemoryLimit();
     m_pExecutor = new QueryExecutor(m_pConnection, this);
     m_pExecutor->setCommitQuestion([this](const QueryExecutor::Change &change) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
-                        QStringLiteral("コミットしてよろしいですか？"),
-                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-        box.setObjectName(QStringLiteral("ConfirmCommitMessageBox"));
-        box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::Cancel);
-        box.setInformativeText(QStringLiteral("%L1 行が変更されます。").arg(change.affectedRows));
-        if (!change.statements.isEmpty())
-            box.setDetailedText(change.statements.join(QLatin1Char('\n')));
-        box.setModal(true);
-        QApplication::restoreOverrideCursor();
-        const int answer = box.exec();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        switch (answer) {
+        switch (askToCommit(change.affectedRows, change.statements)) {
         case QMessageBox::Yes:
             return QueryExecutor::Yes;
         case QMessageBox::No:
@@ -293,6 +283,7 @@ bool QZQuorvinWindow::InitWindow()
     connect(m_pExecCurrentAct, &QAction::triggered, this, &QZQuorvinWindow::ExecCurrent);
     connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::updateStatementMark);
 
+    setUpGridEditing(sqlMenu);
     connectFileActions();
     restoreTabs();
 

@@ -12,6 +12,7 @@ class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class MessageLog;
@@ -23,6 +24,7 @@ class TabStateStore;
 class ConnectDialog;
 class DatabaseConnection;
 class QueryExecutor;
+class GridEditApply;
 class QZEditTabWidget;
 class QZTextEdit;
 class ResultModel;
@@ -102,6 +104,19 @@ private:
     // grows columns the user has not resized himself.
     void fitColumnsToWidest(bool fresh);
 
+    // Editing in the grid (EditCommands.cpp).
+    void setUpGridEditing(QMenu *sqlMenu);
+    void applyEdits();
+    void setSelectionNull();
+    void insertPendingRow();
+    void deleteSelectedRows();
+    // With edits pending in any of these results, asks whether to drop
+    // them; true when there were none or they were dropped.
+    bool confirmDiscardEdits(const QList<ResultModel *> &models);
+    QList<ResultModel *> tabModels(QZTextEdit *page) const;
+    QList<ResultModel *> allModels() const;
+    int askToCommit(qint64 rows, const QStringList &statements);
+
     // Tabs and files: the editor's text outlives the window and the process.
     void restoreTabs();
     void saveTabs();
@@ -137,6 +152,12 @@ private:
     QAction *m_pCopyCellsAct = nullptr;
     QAction *m_pCopyWithHeadersAct = nullptr;
     QAction *m_pCopyAsInsertAct = nullptr;
+    QAction *m_pApplyEditsAct = nullptr;
+    QAction *m_pDiscardEditsAct = nullptr;
+    QAction *m_pSetNullAct = nullptr;
+    QAction *m_pInsertRowAct = nullptr;
+    QAction *m_pDeleteRowAct = nullptr;
+    GridEditApply *m_pGridEditApply = nullptr;
     std::vector<int> m_columnWidths;
     quint64 m_widthVersion = 0;
     ConnectDialog *m_pConnectDialog = nullptr;
