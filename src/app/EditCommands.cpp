@@ -59,6 +59,12 @@ void QZQuorvinWindow::setUpGridEditing(QMenu *sqlMenu)
     sqlMenu->addActions(actions);
     m_pDataTable->setItemDelegate(new UnchangedKeepingDelegate(m_pDataTable));
 
+    // The view opens no editor on a read-only cell; say why instead.
+    connect(m_pDataTable, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
+        ResultModel *model = resultModel();
+        if (model && !(model->flags(index) & Qt::ItemIsEditable))
+            emit message(QStringLiteral("この結果は編集できません: ") + model->readOnlyReason());
+    });
     connect(m_pApplyEditsAct, &QAction::triggered, this, &QZQuorvinWindow::applyEdits);
     connect(m_pDiscardEditsAct, &QAction::triggered, this, [this] {
         if (ResultModel *model = resultModel())
