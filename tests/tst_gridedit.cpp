@@ -53,6 +53,7 @@ private slots:
     void apply();
     void blobLeftUntouched();
     void sortedGridEditsTheRowShown();
+    void discardShowsTheRowsAsRead();
     void connectionLostDuringApply();
     void noEditWhileRowsStreamOrWhenCut();
     void throughTheWindow();
@@ -261,6 +262,8 @@ void tst_GridEdit::apply()
                                                   edit.mid(comma + 1, eq - comma - 1).toInt());
             QVERIFY(model->setData(cell, text == QLatin1String("\\N") ? QVariant() : QVariant(text)));
             QVERIFY(model->data(cell, Qt::BackgroundRole).isValid());
+            // An edited NULL looks like a NULL, not like the text.
+            QCOMPARE(model->data(cell, Qt::ForegroundRole).isValid(), text == QLatin1String("\\N"));
         }
     }
     QString question;
@@ -318,6 +321,29 @@ void tst_GridEdit::sortedGridEditsTheRowShown()
     QVERIFY(model->setData(model->index(0, 1), QStringLiteral("three")));
     QVERIFY(applyEdits(*model, Answer::Yes, &asked, &log));
     QCOMPARE(pkRows(), QStringLiteral("2:'two',3:'three'"));
+}
+
+void tst_GridEdit::discardShowsTheRowsAsRead()
+{
+    const std::unique_ptr<ResultModel> model = load(QStringLiteral("select * from pk"));
+    QVERIFY(model && model->isEditable());
+    auto shown = [&] {
+        QStringList cells;
+        for (int r = 0; r < model->rowCount(); ++r) {
+            for (int c = 0; c < model->columnCount(); ++c)
+                cells << model->data(model->index(r, c)).toString()
+                        + (model->data(model->index(r, c), Qt::BackgroundRole).isValid() ? "*" : "");
+        }
+        return cells;
+    };
+    const QStringList before = shown();
+    QVERIFY(model->setData(model->index(2, 1), QStringLiteral("x")));
+    QVERIFY(model->insertPendingRow() == 3);
+    model->markRowsDeleted({ 0 });
+    QVERIFY(shown() != before);
+    model->discardEdits();
+    QCOMPARE(shown(), before);
+    QVERIFY(!model->hasPendingEdits());
 }
 
 void tst_GridEdit::connectionLostDuringApply()
@@ -381,6 +407,7 @@ void tst_GridEdit::noEditWhileRowsStreamOrWhenCut()
 
 void tst_GridEdit::throughTheWindow()
 {
+    m_connection.reset(); // the window's connection takes the name "MySQL"
     WindowSession session;
     session.start();
     QVERIFY(session.connect(m_server.params(Database)));

@@ -186,6 +186,10 @@ bool QZQuorvinWindow::confirmDiscardEdits(const QList<ResultModel *> &models)
     }
     if (pending.isEmpty())
         return true;
+    if (m_pGridEditApply->running()) {
+        emit message(QStringLiteral("変更を適用しています。"));
+        return false;
+    }
     QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
                     QStringLiteral("グリッドに適用していない変更があります。破棄してよろしいですか？"),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);

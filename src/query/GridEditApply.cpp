@@ -159,7 +159,8 @@ void GridEditApply::askToCommit()
         change.statements << kindName(c.kind) + QStringLiteral(" ") + c.rowName;
     }
     const QueryExecutor::Answer answer = m_question ? m_question(change) : QueryExecutor::Cancel;
-    const bool commit = answer == QueryExecutor::Yes || answer == QueryExecutor::Other;
+    // Only a Yes commits: a box closed some other way leaves the table as it was.
+    const bool commit = answer == QueryExecutor::Yes;
     m_connection->transaction(commit ? DatabaseConnection::Commit : DatabaseConnection::Rollback,
                               [this, commit](const TransactionOutcome &outcome) {
         const QString what = commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK");

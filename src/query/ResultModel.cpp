@@ -476,6 +476,10 @@ void ResultModel::discardEdits()
 {
     if (!hasPendingEdits())
         return;
+    if (m_applying) {
+        emit editRefused(readOnlyReason());
+        return;
+    }
     if (const int added = m_edits.newRowCount()) {
         beginRemoveRows({}, m_shownRows, m_shownRows + added - 1);
         m_edits = EditBuffer();
