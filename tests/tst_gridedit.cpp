@@ -291,6 +291,7 @@ void tst_GridEdit::blobLeftUntouched()
     const std::unique_ptr<ResultModel> model = load(QStringLiteral("select * from pk"));
     QVERIFY(model && model->isEditable());
     QVERIFY(model->setData(model->index(0, 1), QStringLiteral("uno")));
+    QVERIFY(model->setData(model->index(0, 4), QStringLiteral("2.5")));
     // A binary cell takes hex only.
     QVERIFY(!model->setData(model->index(1, 3), QStringLiteral("text")));
     QVERIFY(model->setData(model->index(1, 3), QStringLiteral("0x00ff")));
@@ -302,6 +303,8 @@ void tst_GridEdit::blobLeftUntouched()
     QCOMPARE(scalar(check(), "SELECT CONCAT(name, HEX(data)) FROM pk WHERE id <= 2 ORDER BY id "
                              "DESC LIMIT 1").toString(), QStringLiteral("two00FF"));
     QCOMPARE(model->cellText(1, 3), QStringLiteral("0x00FF"));
+    // The committed row shows what the server stored, not what was typed.
+    QCOMPARE(model->cellText(0, 4), QStringLiteral("2.50"));
 }
 
 void tst_GridEdit::sortedGridEditsTheRowShown()

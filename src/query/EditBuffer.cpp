@@ -118,17 +118,19 @@ std::optional<QByteArray> EditBuffer::parseHex(const QString &text)
 }
 
 QString EditBuffer::keyCondition(const RowStore &rows, int row, const QList<ColumnInfo> &columns,
-                                 const EditTarget &target, QString *rowName) const
+                                 const EditTarget &target, QString *rowName, bool edited) const
 {
     QStringList conditions, names;
     for (const int c : target.keyColumns()) {
-        const Value value = storedValue(rows, row, c);
+        const Value *edit = edited ? this->edited(row, c) : nullptr;
+        const Value value = edit ? *edit : storedValue(rows, row, c);
         const QString shown = literal(value, columns[c]);
         conditions << target.columnName(c) + (value ? QStringLiteral(" = ") + shown
                                                     : QStringLiteral(" IS NULL"));
         names << columns[c].name + QLatin1Char('=') + shown;
     }
-    *rowName = names.join(QStringLiteral(", "));
+    if (rowName)
+        *rowName = names.join(QStringLiteral(", "));
     return conditions.join(QStringLiteral(" AND "));
 }
 
@@ -137,6 +139,9 @@ QList<EditBuffer::Change> EditBuffer::changes(const RowStore &rows, const QList<
 {
     QList<Change> out;
     const QString table = target.qualifiedTable();
+    QStringList all;
+    for (int c = 0; c < target.columnCount(); ++c)
+        all << target.columnName(c);
     for (const int row : deletedRows()) {
         Change change{ Change::Delete, row, {}, {} };
         change.sql = QStringLiteral("DELETE FROM %1 WHERE %2")
@@ -154,11 +159,11 @@ QList<EditBuffer::Change> EditBuffer::changes(const RowStore &rows, const QList<
         change.sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                          .arg(table, sets.join(QStringLiteral(", ")),
                               keyCondition(rows, row, columns, target, &change.rowName));
+        change.readBack = QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                              .arg(all.join(QStringLiteral(", ")), table,
+                                   keyCondition(rows, row, columns, target, nullptr, true));
         out << change;
     }
-    QStringList all;
-    for (int c = 0; c < target.columnCount(); ++c)
-        all << target.columnName(c);
     for (size_t n = 0; n < m_newRows.size(); ++n) {
         QStringList names, values;
         for (auto it = m_newRows[n].cbegin(); it != m_newRows[n].cend(); ++it) {

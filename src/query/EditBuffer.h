@@ -34,6 +34,9 @@ public:
         int row = -1;    // stored row, or new row for an Insert
         QString sql;
         QString rowName; // the key as read: "id=3"; for a new row its number
+        // For an Update: reads the row back by its key as edited, so the grid
+        // shows what the server stored (ON UPDATE columns, conversions).
+        QString readBack;
     };
 
     bool isEmpty() const { return m_edits.isEmpty() && m_deleted.isEmpty() && m_newRows.empty(); }
@@ -68,8 +71,10 @@ public:
     static std::optional<QByteArray> parseHex(const QString &text);
 
 private:
+    // The key's values as read, or with `edited` as they will be after the
+    // row's UPDATE.
     QString keyCondition(const RowStore &rows, int row, const QList<ColumnInfo> &columns,
-                         const EditTarget &target, QString *rowName) const;
+                         const EditTarget &target, QString *rowName, bool edited = false) const;
 
     QHash<int, QMap<int, Value>> m_edits;
     QSet<int> m_deleted;

@@ -72,6 +72,7 @@ bool GridEditApply::apply(ResultModel *model)
     m_changes = model->pendingChanges();
     m_next = 0;
     m_inserted.clear();
+    m_updated.clear();
     model->setApplying(true);
     emit runningChanged(true);
     m_connection->transaction(DatabaseConnection::Begin, [this](const TransactionOutcome &begun) {
@@ -130,8 +131,28 @@ void GridEditApply::statementRan(const StatementResult &result)
     logStatement(change, outcome);
     if (change.kind == EditBuffer::Change::Insert)
         m_inserted.push_back(result.firstRows);
+    if (!change.readBack.isEmpty()) {
+        readBack(change);
+        return;
+    }
     ++m_next;
     runNext();
+}
+
+void GridEditApply::readBack(const EditBuffer::Change &change)
+{
+    const int row = change.row;
+    // Not finding the row by its new key is no reason to undo the change:
+    // the grid then shows the values as typed.
+    m_connection->run(change.readBack, false, [this, row](const StatementResult &result) {
+        if (!running())
+            return;
+        if (result.kind == StatementResult::Rows && result.firstRows
+            && result.firstRows->rowCount() == 1)
+            m_updated.insert(row, result.firstRows);
+        ++m_next;
+        runNext();
+    });
 }
 
 void GridEditApply::fail(const QString &why)
@@ -173,7 +194,7 @@ void GridEditApply::askToCommit()
                                  : QStringLiteral("ロールバックしました。変更は残っています"),
                     {});
         if (commit && m_model)
-            m_model->editsCommitted(m_inserted);
+            m_model->editsCommitted(m_inserted, m_updated);
         end(commit, commit ? QStringLiteral("コミットしました。") : QStringLiteral("ロールバックしました。"));
     });
 }
@@ -185,6 +206,7 @@ void GridEditApply::end(bool committed, const QString &status)
     m_model = nullptr;
     m_changes.clear();
     m_inserted.clear();
+    m_updated.clear();
     emit message(status);
     emit runningChanged(false);
     emit finished(committed);

@@ -40,6 +40,7 @@ signals:
 private:
     void runNext();
     void statementRan(const StatementResult &result);
+    void readBack(const EditBuffer::Change &change);
     void fail(const QString &why);
     void askToCommit();
     void end(bool committed, const QString &status);
@@ -51,4 +52,5 @@ private:
     QList<EditBuffer::Change> m_changes;
     int m_next = 0;
     std::vector<std::shared_ptr<RowStore>> m_inserted;
+    QHash<int, std::shared_ptr<RowStore>> m_updated; // stored row -> the row read back
 };

@@ -498,7 +498,8 @@ QList<EditBuffer::Change> ResultModel::pendingChanges() const
     return m_edits.changes(m_rows, m_columns, m_target);
 }
 
-void ResultModel::editsCommitted(const std::vector<std::shared_ptr<RowStore>> &inserted)
+void ResultModel::editsCommitted(const std::vector<std::shared_ptr<RowStore>> &inserted,
+                                 const QHash<int, std::shared_ptr<RowStore>> &updated)
 {
     const int columns = int(m_columns.size());
     std::vector<const char *> cells(static_cast<size_t>(columns));
@@ -511,24 +512,31 @@ void ResultModel::editsCommitted(const std::vector<std::shared_ptr<RowStore>> &i
         m_rows.appendRow(cells.data(), sizes.data(), columns);
         return int(m_rows.rowCount() - 1);
     };
+    auto returned = [columns](const std::shared_ptr<RowStore> &store) {
+        std::vector<EditBuffer::Value> values;
+        if (!store || store->rowCount() != 1 || store->columnCount() != columns)
+            return values;
+        for (int c = 0; c < columns; ++c) {
+            const RowStore::Cell cell = store->cell(0, c);
+            values.push_back(cell.isNull ? EditBuffer::Value() : QByteArray(cell.data, cell.size));
+        }
+        return values;
+    };
     QHash<int, int> replaced;
     QSet<int> removed;
     for (const int row : m_edits.deletedRows())
         removed.insert(row);
     for (const int row : m_edits.editedRows()) {
-        if (!removed.contains(row))
-            replaced.insert(row, append(m_edits.editedRow(m_rows, row)));
+        if (removed.contains(row))
+            continue;
+        const std::vector<EditBuffer::Value> stored = returned(updated.value(row));
+        replaced.insert(row, append(stored.empty() ? m_edits.editedRow(m_rows, row) : stored));
     }
     std::vector<int> added;
     for (const std::shared_ptr<RowStore> &store : inserted) {
-        if (!store || store->rowCount() != 1 || store->columnCount() != columns)
-            continue;
-        std::vector<EditBuffer::Value> values;
-        for (int c = 0; c < columns; ++c) {
-            const RowStore::Cell cell = store->cell(0, c);
-            values.push_back(cell.isNull ? EditBuffer::Value() : QByteArray(cell.data, cell.size));
-        }
-        added.push_back(append(values));
+        const std::vector<EditBuffer::Value> values = returned(store);
+        if (!values.empty())
+            added.push_back(append(values));
     }
     if (const int pendingRows = m_edits.newRowCount()) {
         beginRemoveRows({}, m_shownRows, m_shownRows + pendingRows - 1);

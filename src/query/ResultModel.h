@@ -79,10 +79,12 @@ public:
     const EditTarget &editTarget() const { return m_target; }
     // No edits while a change is on its way to the server.
     void setApplying(bool applying) { m_applying = applying; }
-    // The pending edits are committed: edited rows keep their new values,
-    // deleted rows go, and each new row is replaced by the row the server
-    // returned for it (`inserted`, in order; null where it returned none).
-    void editsCommitted(const std::vector<std::shared_ptr<RowStore>> &inserted);
+    // The pending edits are committed: edited rows show the row the server
+    // gave back (`updated`, by stored row; where none, the values as
+    // edited), deleted rows go, and each new row is replaced by the row the
+    // server returned for it (`inserted`, in order; null where none).
+    void editsCommitted(const std::vector<std::shared_ptr<RowStore>> &inserted,
+                        const QHash<int, std::shared_ptr<RowStore>> &updated = {});
     const QList<ColumnInfo> &columns() const { return m_columns; }
 
     // Sorts the rows shown by one column (see RowOrder.h); a negative column
