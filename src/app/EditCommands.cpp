@@ -1,86 +1,35 @@
-// Editing in the grid: the actions, the questions before edits are lost,
-// and the wiring of the apply step to the commit question.
+// Editing in the grid: the actions, the question before pending edits are
+// lost, and applying them on the connection with the commit question.
 
 #include "QZQuorvinWindow.h"
 
+#include "CommitBoxes.h"
 #include "DatabaseConnection.h"
 #include "GridEditApply.h"
 #include "MessageLog.h"
-#include "QZEditTabWidget.h"
 #include "QueryExecutor.h"
+#include "ResultGrid.h"
 #include "ResultModel.h"
+#include "ResultPanel.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QLabel>
-#include <QMenu>
 #include <QMessageBox>
-#include <QMetaProperty>
-#include <QStyledItemDelegate>
-#include <QTableView>
 
 #include <set>
 
-namespace {
-
-// Leaving an editor without changing its text changes nothing: a NULL cell
-// opened and left stays NULL instead of becoming ''.
-class UnchangedKeepingDelegate : public QStyledItemDelegate
+void QZQuorvinWindow::wireGridEditing()
 {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void setModelData(QWidget *editor, QAbstractItemModel *model,
-                      const QModelIndex &index) const override
-    {
-        const QByteArray property = editor->metaObject()->userProperty().name();
-        if (editor->property(property.constData()) == index.data(Qt::EditRole))
-            return;
-        QStyledItemDelegate::setModelData(editor, model, index);
-    }
-};
-
-} // namespace
-
-void QZQuorvinWindow::setUpGridEditing(QMenu *sqlMenu)
-{
-    createAction(m_pApplyEditsAct, "m_pApplyEditsAct", QStringLiteral("変更を適用"),
-                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Return));
-    createAction(m_pDiscardEditsAct, "m_pDiscardEditsAct", QStringLiteral("変更を破棄"), {});
-    createAction(m_pSetNullAct, "m_pSetNullAct", QStringLiteral("NULL にする"), {});
-    createAction(m_pInsertRowAct, "m_pInsertRowAct", QStringLiteral("行を追加"), {});
-    createAction(m_pDeleteRowAct, "m_pDeleteRowAct", QStringLiteral("行を削除"), {});
-    const QList<QAction *> actions{ m_pApplyEditsAct, m_pDiscardEditsAct, m_pSetNullAct,
-                                    m_pInsertRowAct, m_pDeleteRowAct };
-    auto *separator = new QAction(this);
+    ResultGrid *grid = m_pResults->grid();
+    auto *separator = new QAction(grid);
     separator->setSeparator(true);
-    m_pDataTable->addAction(separator);
-    m_pDataTable->addActions(actions);
-    sqlMenu->addSeparator();
-    sqlMenu->addActions(actions);
-    m_pDataTable->setItemDelegate(new UnchangedKeepingDelegate(m_pDataTable));
-
-    // The view opens no editor on a read-only cell; say why instead.
-    connect(m_pDataTable, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
-        ResultModel *model = resultModel();
-        if (model && !(model->flags(index) & Qt::ItemIsEditable))
-            emit message(QStringLiteral("この結果は編集できません: ") + model->readOnlyReason());
-    });
-    connect(m_pApplyEditsAct, &QAction::triggered, this, &QZQuorvinWindow::applyEdits);
-    connect(m_pDiscardEditsAct, &QAction::triggered, this, [this] {
-        if (ResultModel *model = resultModel())
-            model->discardEdits();
-    });
-    connect(m_pSetNullAct, &QAction::triggered, this, &QZQuorvinWindow::setSelectionNull);
-    connect(m_pInsertRowAct, &QAction::triggered, this, &QZQuorvinWindow::insertPendingRow);
-    connect(m_pDeleteRowAct, &QAction::triggered, this, &QZQuorvinWindow::deleteSelectedRows);
+    grid->addAction(separator);
+    grid->addActions({ m_pApplyEditsAct, m_pDiscardEditsAct, m_pSetNullAct, m_pInsertRowAct,
+                       m_pDeleteRowAct });
 
     m_pGridEditApply = new GridEditApply(m_pConnection, this);
-    m_pGridEditApply->setCommitQuestion([this](const QueryExecutor::Change &change) {
-        const int answer = askToCommit(change.affectedRows, change.statements);
-        return answer == QMessageBox::Yes ? QueryExecutor::Yes
-            : answer == QMessageBox::No   ? QueryExecutor::No
-                                          : QueryExecutor::Cancel;
-    });
+    m_pGridEditApply->setCommitQuestion(
+        [this](const QueryExecutor::Change &change) { return CommitBoxes::askCommit(this, change); });
     connect(m_pGridEditApply, &GridEditApply::message, this, &QZQuorvinWindow::message);
     connect(m_pGridEditApply, &GridEditApply::logged, m_pLog, &MessageLog::add);
     connect(m_pGridEditApply, &GridEditApply::runningChanged, this, [this](bool running) {
@@ -88,31 +37,13 @@ void QZQuorvinWindow::setUpGridEditing(QMenu *sqlMenu)
             QApplication::setOverrideCursor(Qt::WaitCursor);
         else
             QApplication::restoreOverrideCursor();
-        updateRunActions();
+        updateActions();
     });
-}
-
-int QZQuorvinWindow::askToCommit(qint64 rows, const QStringList &statements)
-{
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
-                    QStringLiteral("コミットしてよろしいですか？"),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-    box.setObjectName(QStringLiteral("ConfirmCommitMessageBox"));
-    box.setDefaultButton(QMessageBox::Yes);
-    box.setEscapeButton(QMessageBox::Cancel);
-    box.setInformativeText(QStringLiteral("%L1 行が変更されます。").arg(rows));
-    if (!statements.isEmpty())
-        box.setDetailedText(statements.join(QLatin1Char('\n')));
-    box.setModal(true);
-    QApplication::restoreOverrideCursor();
-    const int answer = box.exec();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    return answer;
 }
 
 void QZQuorvinWindow::applyEdits()
 {
-    ResultModel *model = resultModel();
+    ResultModel *model = m_pResults->grid()->resultModel();
     if (!model) {
         emit message(QStringLiteral("適用する変更はありません。"));
         return;
@@ -124,12 +55,18 @@ void QZQuorvinWindow::applyEdits()
     m_pGridEditApply->apply(model);
 }
 
+void QZQuorvinWindow::discardEdits()
+{
+    if (ResultModel *model = m_pResults->grid()->resultModel())
+        model->discardEdits();
+}
+
 void QZQuorvinWindow::setSelectionNull()
 {
-    ResultModel *model = resultModel();
+    ResultModel *model = m_pResults->grid()->resultModel();
     if (!model)
         return;
-    for (const QModelIndex &index : m_pDataTable->selectionModel()->selectedIndexes()) {
+    for (const QModelIndex &index : m_pResults->grid()->selectionModel()->selectedIndexes()) {
         if (!model->setData(index, QVariant(), Qt::EditRole))
             break; // the model said why
     }
@@ -137,44 +74,26 @@ void QZQuorvinWindow::setSelectionNull()
 
 void QZQuorvinWindow::insertPendingRow()
 {
-    ResultModel *model = resultModel();
-    if (!model)
-        return;
-    const int row = model->insertPendingRow();
+    ResultGrid *grid = m_pResults->grid();
+    ResultModel *model = grid->resultModel();
+    const int row = model ? model->insertPendingRow() : -1;
     if (row < 0)
         return;
-    m_pDataTable->scrollToBottom();
-    m_pDataTable->setCurrentIndex(model->index(row, 0));
+    grid->scrollToBottom();
+    grid->setCurrentIndex(model->index(row, 0));
 }
 
 void QZQuorvinWindow::deleteSelectedRows()
 {
-    ResultModel *model = resultModel();
+    ResultGrid *grid = m_pResults->grid();
+    ResultModel *model = grid->resultModel();
     if (!model)
         return;
     std::set<int> rows;
-    for (const QModelIndex &index : m_pDataTable->selectionModel()->selectedIndexes())
+    for (const QModelIndex &index : grid->selectionModel()->selectedIndexes())
         rows.insert(index.row());
     if (!rows.empty())
         model->markRowsDeleted(QList<int>(rows.begin(), rows.end()));
-}
-
-QList<ResultModel *> QZQuorvinWindow::tabModels(QZTextEdit *page) const
-{
-    QList<ResultModel *> models;
-    for (const QPointer<ResultModel> &model : m_tabResults.value(page).models) {
-        if (model)
-            models << model.data();
-    }
-    return models;
-}
-
-QList<ResultModel *> QZQuorvinWindow::allModels() const
-{
-    QList<ResultModel *> models;
-    for (auto it = m_tabResults.cbegin(); it != m_tabResults.cend(); ++it)
-        models << tabModels(it.key());
-    return models;
 }
 
 bool QZQuorvinWindow::confirmDiscardEdits(const QList<ResultModel *> &models)

@@ -74,6 +74,7 @@ bool GridEditApply::apply(ResultModel *model)
     m_inserted.clear();
     m_updated.clear();
     model->setApplying(true);
+    m_running = true;
     emit runningChanged(true);
     m_connection->transaction(DatabaseConnection::Begin, [this](const TransactionOutcome &begun) {
         if (!begun.ok) {
@@ -204,6 +205,7 @@ void GridEditApply::end(bool committed, const QString &status)
     if (m_model)
         m_model->setApplying(false);
     m_model = nullptr;
+    m_running = false;
     m_changes.clear();
     m_inserted.clear();
     m_updated.clear();

@@ -28,7 +28,7 @@ public:
     void setCommitQuestion(QueryExecutor::CommitQuestion question) { m_question = std::move(question); }
     // Starts applying; false (after saying why) when it cannot start.
     bool apply(ResultModel *model);
-    bool running() const { return m_model != nullptr; }
+    bool running() const { return m_running; }
 
 signals:
     void message(const QString &text);
@@ -51,6 +51,7 @@ private:
     QPointer<ResultModel> m_model;
     QList<EditBuffer::Change> m_changes;
     int m_next = 0;
+    bool m_running = false; // also when the result went away meanwhile
     std::vector<std::shared_ptr<RowStore>> m_inserted;
     QHash<int, std::shared_ptr<RowStore>> m_updated; // stored row -> the row read back
 };

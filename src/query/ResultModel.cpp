@@ -226,7 +226,6 @@ void ResultModel::sort(int column, Qt::SortOrder order)
     for (const QModelIndex &index : before)
         stored.push_back(index.row() < m_shownRows ? storedRow(index.row()) : -1);
 
-    m_sortColumn = column;
     const bool descending = order == Qt::DescendingOrder;
     const bool numeric = column >= 0 && m_columns[column].numeric;
     if (column < 0)
@@ -286,8 +285,6 @@ void ResultModel::endStream(const StreamEnd &end)
     m_loading = false;
     m_end = end;
     m_end.rows = m_rows.rowCount();
-    if (end.kind == StreamEnd::Failed)
-        emit loadingFailed();
     emit loadingFinished();
     decideEditable();
     const auto pending = std::exchange(m_pendingSort, { -1, Qt::AscendingOrder });
