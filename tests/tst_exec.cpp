@@ -49,6 +49,7 @@ private slots:
     void outcomes_data();
     void outcomes();
     void failedBeginRunsNothing();
+    void cancelAtOnceRunsNothing();
     void scripts_data();
     void scripts();
     void selectionCursorAndFailingStatement();
@@ -203,6 +204,27 @@ void tst_Exec::outcomes()
                     "WHERE p.db = 'vq_exec'")
                  .toInt(),
              0);
+}
+
+void tst_Exec::cancelAtOnceRunsNothing()
+{
+    // Escape while the script's first request is on its way: nothing of it runs.
+    DatabaseConnection connection;
+    QVERIFY(openAndWait(connection, m_server.params(Database)));
+    QueryExecutor executor(&connection);
+    bool asked = false;
+    executor.setCommitQuestion([&](const QueryExecutor::Change &) {
+        asked = true;
+        return QueryExecutor::Yes;
+    });
+    QSignalSpy messages(&executor, &QueryExecutor::message);
+    // The MyISAM table shows whether anything ran: a rollback cannot undo it.
+    executor.execute(QStringLiteral("update audit set v = 5; insert into items values (4, 'four')"));
+    executor.cancel();
+    QTRY_VERIFY(!executor.running() && !connection.isBusy());
+    QVERIFY(!asked);
+    QCOMPARE(messages.last().first().toString(), QStringLiteral("キャンセルしました。"));
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
 }
 
 void tst_Exec::failedBeginRunsNothing()
