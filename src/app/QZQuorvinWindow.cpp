@@ -76,7 +76,10 @@ const QZQuorvinWindow::ActionEntry *QZQuorvinWindow::actionTable(int *count)
         { &W::m_pNewTabAct, "m_pNewTabAct", u"エディタ・タブを追加します", Alt | Qt::Key_PageUp, "newtab", -1,
           Tools1, [](W &w) { w.m_pTabWidget->NewTab(); } },
         { &W::m_pCloseTabAct, "m_pCloseTabAct", u"エディタ・タブを減らします", Alt | Qt::Key_PageDown,
-          "closetab", -1, Tools1, [](W &w) { w.m_pTabWidget->CloseTab(); } },
+          "closetab", -1, Tools1, [](W &w) {
+              if (w.confirmDiscardEdits(w.m_pResults->models(w.m_pTabWidget->currentPage())))
+                  w.m_pTabWidget->CloseTab();
+          } },
         { &W::m_pClearAct, "m_pClearAct", u"エディタをクリアします", {}, "clear", -1, Tools2, [](W &w) { w.Clear(); } },
         { &W::m_pExecAct, "m_pExecAct", u"SQLの実行", Qt::Key_F5, "exec", -1, Tools2 | SqlMenu,
           [](W &w) { w.Exec(); } },
@@ -86,6 +89,16 @@ const QZQuorvinWindow::ActionEntry *QZQuorvinWindow::actionTable(int *count)
           QStyle::SP_BrowserStop, Tools2 | SqlMenu, [](W &w) { w.Cancel(); } },
         { &W::m_pResultLimitAct, "m_pResultLimitAct", u"結果のメモリ上限...", {}, nullptr, -1,
           SqlMenu | SeparatorBefore, [](W &w) { w.askResultMemoryLimit(); } },
+        { &W::m_pApplyEditsAct, "m_pApplyEditsAct", u"変更を適用", Ctrl | Shift | Qt::Key_Return, nullptr,
+          -1, SqlMenu | SeparatorBefore, [](W &w) { w.applyEdits(); } },
+        { &W::m_pDiscardEditsAct, "m_pDiscardEditsAct", u"変更を破棄", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.discardEdits(); } },
+        { &W::m_pSetNullAct, "m_pSetNullAct", u"NULL にする", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.setSelectionNull(); } },
+        { &W::m_pInsertRowAct, "m_pInsertRowAct", u"行を追加", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.insertPendingRow(); } },
+        { &W::m_pDeleteRowAct, "m_pDeleteRowAct", u"行を削除", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.deleteSelectedRows(); } },
         { &W::m_pShowMessageLogAct, "m_pShowMessageLogAct", u"メッセージログ", {}, nullptr, -1, ViewMenu, nullptr },
     };
     *count = int(std::size(table));
@@ -122,6 +135,7 @@ bool QZQuorvinWindow::InitWindow()
     wireExecutor();
     wireConnection();
     wireTabs();
+    wireGridEditing();
     connect(m_pTabKeeper = new TabKeeper(m_pTabWidget, QDir::currentPath(), this), &TabKeeper::message,
             this, &QZQuorvinWindow::message);
     m_pTabKeeper->restore();

@@ -308,9 +308,10 @@ void QueryExecutor::start(std::shared_ptr<QueryRun> run, const QueryRun::Preview
 // `alone`: the rows are all the run gives, so their end is its outcome; in
 // a script a failure while they arrive is the statement's, said once by the
 // script's end.
-void QueryExecutor::showRows(const StatementResult &result, bool alone)
+void QueryExecutor::showRows(const StatementResult &result, bool alone, const QString &sql)
 {
     auto *model = new ResultModel(result.columns, result.firstRows);
+    model->setStatement(sql);
     model->follow(m_connection, result.streamId);
     connect(model, &ResultModel::loadingFinished, this, [this, model, alone] {
         const StreamEnd &end = model->streamEnd();
@@ -331,7 +332,7 @@ void QueryExecutor::runQuery(const QueryRun::Place &place)
         const qsizetype position = logStatement(place, result);
         switch (result.kind) {
         case StatementResult::Rows:
-            showRows(result, true);
+            showRows(result, true, place.text);
             // Some statements end early but normally when killed (SLEEP()
             // returns 1): the user asked to stop, and it stopped.
             if (m_cancelled)
@@ -392,7 +393,7 @@ void QueryExecutor::statementDone(int index, const StatementResult &result)
         place, result,
         committedHere ? QStringLiteral("サーバーが自動的にコミットしました") : QString());
     if (result.kind == StatementResult::Rows)
-        showRows(result, false);
+        showRows(result, false, place.text);
     if (m_begun && result.kind == StatementResult::NoResultSet)
         noteChange(index, place, result);
     if (committedHere) {

@@ -101,7 +101,8 @@ private:
     void askToCommit(bool inTransaction);
     void failed(bool cancelled, bool inTransaction);
     void endTransaction(Answer answer);
-    void showRows(const StatementResult &result, bool alone);
+    // `sql` tells the model whether its rows can be edited.
+    void showRows(const StatementResult &result, bool alone, const QString &sql);
     void setRunning(bool running);
     void reportProgress();
 
