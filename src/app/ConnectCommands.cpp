@@ -7,6 +7,7 @@
 #include "ConnectDialog.h"
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
+#include "SchemaPanel.h"
 
 #include <QDebug>
 #include <QPointer>
@@ -69,6 +70,7 @@ void QZQuorvinWindow::Connect()
             return;
         }
         connectionOpened(params.database, params.user);
+        m_pSchemaPanel->open(params);
         if (dialog)
             dialog->WriteSettings();
     });
@@ -96,6 +98,7 @@ void QZQuorvinWindow::Disconnect()
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
+    m_pSchemaPanel->close();
     m_pLog->add(QStringLiteral("切断 ")
                     + connectionTarget(params.host, params.port, params.user, params.database),
                 QStringLiteral("切断しました"));

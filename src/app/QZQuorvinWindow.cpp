@@ -295,6 +295,7 @@ bool QZQuorvinWindow::InitWindow()
 
     connectFileActions();
     restoreTabs();
+    setUpSchemaDock();
 
     QStatusBar *bar = statusBar();
     bar->show();

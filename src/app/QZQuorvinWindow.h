@@ -12,11 +12,14 @@ class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QMenuBar;
 class QPlainTextEdit;
 class MessageLog;
 class QSplitter;
 class QTableView;
+class QTreeView;
+class SchemaPanel;
 class QTimer;
 class QToolBar;
 class TabStateStore;
@@ -102,6 +105,11 @@ private:
     // grows columns the user has not resized himself.
     void fitColumnsToWidest(bool fresh);
 
+    // The schema dock and completion (SchemaCommands.cpp).
+    void setUpSchemaDock();
+    // A statement of this run ended: DDL changes what the tree shows.
+    void schemaAfterStatement(const QString &statement);
+
     // Tabs and files: the editor's text outlives the window and the process.
     void restoreTabs();
     void saveTabs();
@@ -170,4 +178,9 @@ private:
     QAction *m_pReopenTabAct = nullptr;
     QTimer *m_pTabSaveTimer = nullptr;
     std::unique_ptr<TabStateStore> m_pTabStore;
+
+    SchemaPanel *m_pSchemaPanel = nullptr;
+    QTreeView *m_pSchemaTree = nullptr;
+    QLineEdit *m_pSchemaFilter = nullptr;
+    QAction *m_pRefreshSchemaAct = nullptr;
 };

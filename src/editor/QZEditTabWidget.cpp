@@ -66,6 +66,8 @@ QZTextEdit *QZEditTabWidget::currentPage() const
 QZTextEdit *QZEditTabWidget::addPage(const QString &label, int index)
 {
     auto *page = new QZTextEdit(this, "SQL Editor");
+    if (m_completionProvider)
+        page->setCompletionProvider(m_completionProvider);
     insertTab(index, page, label);
     connect(page->document(), &QTextDocument::contentsChanged, this,
             &QZEditTabWidget::sessionChanged);
@@ -334,4 +336,11 @@ void QZEditTabWidget::PastSQL()
 {
     if (QZTextEdit *page = currentPage())
         page->setPlainText(m_strSQL);
+}
+
+void QZEditTabWidget::setCompletionProvider(SqlCompleter::Provider provider)
+{
+    m_completionProvider = std::move(provider);
+    for (QZTextEdit *page : findChildren<QZTextEdit *>())
+        page->setCompletionProvider(m_completionProvider);
 }

@@ -4,6 +4,8 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include "SqlCompleter.h"
+
 class QMenu;
 
 // One SQL editor page: a plain-text editor with a short context menu of its
@@ -50,6 +52,10 @@ public:
     // Adds the next slice of a large text; returns true once all is in.
     bool loadSlice();
 
+    // Completion of names as they are typed; none until a provider is set.
+    void setCompletionProvider(SqlCompleter::Provider provider);
+    SqlCompleter *completer() const { return m_pCompleter; }
+
 protected slots:
     virtual void OnPopupMenuSelectAll();
 
@@ -57,6 +63,8 @@ protected:
     void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
 
     // Builds a new context menu; the caller owns it.
     virtual QMenu *createPopupMenu(const QPoint &pos);
@@ -74,4 +82,5 @@ private:
     qsizetype m_loadedUpTo = -1;
     int m_pendingCursor = 0;
     bool m_pendingModified = false;
+    SqlCompleter *m_pCompleter = nullptr;
 };
