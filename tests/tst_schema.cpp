@@ -245,7 +245,8 @@ void tst_Schema::completionPlaces_data()
                                              << QStringList{ "顧客ID" } << QStringList{ "顧客" };
     QTest::newRow("odd column names") << "select x.| from `it's` x" << "b"
                                       << QStringList{ "`back``quote`" } << QStringList{};
-    QTest::newRow("keywords anywhere") << "|" << "sele" << QStringList{ "SELECT" } << QStringList{};
+    QTest::newRow("functions anywhere") << "select |" << "coales" << QStringList{ "COALESCE" }
+                                        << QStringList{};
     QTest::newRow("statement's columns first") << "select | from 顧客" << "氏"
                                                << QStringList{ "氏名" } << QStringList{};
     QTest::newRow("nothing in a string") << "select '|" << "ce" << QStringList{}
