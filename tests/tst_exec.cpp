@@ -65,7 +65,7 @@ void tst_Exec::initTestCase()
 void tst_Exec::init()
 {
     const QSqlDatabase db = QSqlDatabase::database(QStringLiteral("check"));
-    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection"));
+    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection, zz"));
     QVERIFY(exec(db, "CREATE TABLE items (id INT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"));
     QVERIFY(exec(db, "INSERT INTO items VALUES (1, 'one'), (2, 'two'), (3, NULL)"));
     QVERIFY(exec(db, "CREATE TABLE audit (v INT) ENGINE=MyISAM"));
@@ -99,8 +99,11 @@ void tst_Exec::outcomes_data()
     QTest::newRow("query") << "select * from items" << -1 << NoQuestion << QStringList() << start;
     QTest::newRow("query error") << "select * form items" << -1 << NoQuestion
                                  << QStringList{ "データベースに接続して下さい。" } << start;
-    QTest::newRow("no result set") << "create table selection (id int)" << -1 << NoQuestion
-                                   << QStringList{ "Query OK, affected rows: 0" } << start;
+    QTest::newRow("statement that commits by itself") << "create table selection (id int)"
+                                                      << -1 << NoQuestion
+                                                      << QStringList{ committed } << start;
+    QTest::newRow("session statement") << "SET @x = 1" << -1 << NoQuestion
+                                       << QStringList{ "Query OK, affected rows: 0" } << start;
     QTest::newRow("insert yes") << "insert into items values (4, 'four')" << int(Q::Yes) << "1"
                                 << QStringList{ T, "コミットしました。" }
                                 << "1:one,2:two,3:-,4:four|1|1";
@@ -112,27 +115,33 @@ void tst_Exec::outcomes_data()
                                    << QStringList{ T, "ロールバックしました。" } << start;
     QTest::newRow("delete other answer") << "delete from items where id = 1" << int(Q::Other)
                                          << "1" << QStringList{ T } << "2:two,3:-|1|1";
-    // One F5 is one statement on the wire: the rest of the text makes it a
-    // syntax error instead of a change that never saw the question.
-    QTest::newRow("query then delete") << "select * from items; delete from items where id = 3"
-                                       << -1 << NoQuestion
-                                       << QStringList{ "データベースに接続して下さい。" } << start;
+    // A script that would commit by itself runs only when agreed to.
     QTest::newRow("query then drop") << "select 1; drop table items" << -1 << NoQuestion
-                                     << QStringList{ "データベースに接続して下さい。" } << start;
+                                     << QStringList{ "実行を取り止めました。" } << start;
     QTest::newRow("update then failing delete")
         << "update items set name='changed' where id=2; delete from no_such_table" << -1
         << NoQuestion << QStringList{ T, "エラー" } << start;
     QTest::newRow("insert then commit") << "insert into items values (70,'seventy'); commit"
-                                        << -1 << NoQuestion << QStringList{ T, "エラー" } << start;
+                                        << -1 << NoQuestion
+                                        << QStringList{ "実行を取り止めました。" } << start;
+    // Capitals, comments before it and a subquery do not make a change a query.
+    QTest::newRow("delete in capitals") << "DELETE FROM items WHERE id = 3" << int(Q::No) << "1"
+                                        << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("comment naming a query") << "/* select */ update items set name = 'X'"
+                                            << int(Q::No) << "3"
+                                            << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("subquery in a delete")
+        << "delete from items where id in (select id from deleted_items) or name <> 'deleted'"
+        << int(Q::Yes) << "2" << QStringList{ T, "コミットしました。" } << "3:-|1|1";
     QTest::newRow("duplicate key") << "insert into items values (1, 'again')" << -1 << NoQuestion
                                    << QStringList{ T, "エラー" } << start;
     // Statements the server commits by themselves get no question.
     QTest::newRow("alter") << "alter table items add column updated_at datetime" << -1
-                           << NoQuestion << QStringList{ T, committed } << start;
+                           << NoQuestion << QStringList{ committed } << start;
     QTest::newRow("truncate") << "truncate table deleted_items" << -1 << NoQuestion
-                              << QStringList{ T, committed } << "1:one,2:two,3:-|1|0";
+                              << QStringList{ committed } << "1:one,2:two,3:-|1|0";
     QTest::newRow("drop") << "drop table deleted_items" << -1 << NoQuestion
-                          << QStringList{ T, committed } << "";
+                          << QStringList{ committed } << "";
     QTest::newRow("non-transactional rollback")
         << "update audit set v = 99" << int(Q::No) << "1"
         << QStringList{ T, "一部の変更は元に戻せませんでした。" } << "1:one,2:two,3:-|99|1";
@@ -233,13 +242,33 @@ void tst_Exec::scripts_data()
         << int(Q::Yes) << QStringList{ "実行を取り止めました。" } << 0 << start;
     QTest::newRow("implicit commit agreed")
         << "truncate table deleted_items; insert into items values (4, 'four')" << true
-        << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" } << 0
+        << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
         << "1:one,2:two,3:-,4:four|1|0";
+    // Statements before the first change run outside the transaction, as
+    // the client runs them: this one is refused inside one.
+    QTest::newRow("session statement before the first change")
+        << "set transaction isolation level read committed; insert into items values (4, 'four')"
+        << false << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
+        << "1:one,2:two,3:-,4:four|1|1";
+    // After a statement that commits by itself the next change begins a new
+    // transaction: a later failure undoes it instead of leaving it committed.
+    QTest::newRow("changes after an implicit commit are undone on failure")
+        << "create table zz (i int) engine=InnoDB; insert into zz values (1); "
+           "update items set name = 'x' where id = 1; insert into items values (1, 'dup')"
+        << true << int(Q::Yes) << QStringList{ T, "エラー" } << 0 << start;
+    QTest::newRow("compound statement is a change")
+        << "DELIMITER //\nif 1 then delete from items where id = 3; end if//\nDELIMITER ;\nselect 1"
+        << false << int(Q::No) << QStringList{ T, "ロールバックしました。" } << 1 << start;
+    // Every result of a CALL is read: its failure after a result set is the
+    // statement's failure, and what it inserted before is undone.
+    QTest::newRow("procedure failing after its result set")
+        << "DELIMITER //\ncreate procedure p() begin insert into items values (8, 'eight'); "
+           "select 1; insert into items values (1, 'dup'); end//\nDELIMITER ;\ncall p()"
+        << true << int(Q::Yes) << QStringList{ T, "エラー" } << 1 << start;
     QTest::newRow("procedure between delimiters")
         << "DELIMITER //\ncreate procedure p() begin select 1; select 2; end//\nDELIMITER ;\n"
            "call p(); select 3"
-        << true << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" }
-        << 2 << start;
+        << true << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 2 << start;
 }
 
 void tst_Exec::scripts()

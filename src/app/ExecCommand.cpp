@@ -10,6 +10,12 @@
 #include "QueryExecutor.h"
 #include "ResultModel.h"
 #include "StatementSplitter.h"
+#include "TextFileCodec.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QProgressDialog>
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -60,12 +66,13 @@ void QZQuorvinWindow::Exec()
         emit message(QStringLiteral("命令文の終わりが分かりません。"));
         return;
     }
+    if (split.statements.isEmpty()) {
+        emit message(QStringLiteral("命令文を記述して下さい。"));
+        return;
+    }
     m_runPage = page;
-    m_runOffset = selected ? cursor.selectionStart() : 0;
-    if (split.statements.size() > 1)
-        m_pExecutor->executeScript(split.statements);
-    else
-        m_pExecutor->execute(text); // one statement: sent exactly as written
+    m_pExecutor->execute(QueryRun::fromText(page, selected ? cursor.selectionStart() : 0,
+                                            split.statements));
 }
 
 void QZQuorvinWindow::ExecCurrent()
@@ -88,8 +95,102 @@ void QZQuorvinWindow::ExecCurrent()
         return;
     }
     m_runPage = page;
-    m_runOffset = int(statement->start);
-    m_pExecutor->execute(statement->text);
+    m_pExecutor->execute(QueryRun::fromText(page, 0, { *statement }));
+}
+
+void QZQuorvinWindow::setUpRunFile(QMenu *fileMenu)
+{
+    fileMenu->addAction(createAction(m_pRunFileAct, "m_pRunFileAct",
+                                     QStringLiteral("SQL ファイルを実行…"), {}));
+    connect(m_pRunFileAct, &QAction::triggered, this, &QZQuorvinWindow::RunFile);
+}
+
+void QZQuorvinWindow::connectRunProgress()
+{
+    connect(m_pExecutor, &QueryExecutor::fileProgress, this, &QZQuorvinWindow::showFileProgress);
+    connect(m_pExecutor, &QueryExecutor::runningChanged, this, [this](bool running) {
+        if (!running && m_pRunProgress)
+            m_pRunProgress->hide();
+    });
+}
+
+namespace {
+
+// The encoding Ctrl+O would read the file in, decided from its start, as a
+// name QStringDecoder knows; empty when it is no text in one we know.
+QByteArray scriptEncoding(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "UTF-8"; // the run names the reason it cannot be read
+    QByteArray sample = file.read(1 << 16);
+    if (!file.atEnd() && sample.lastIndexOf('\n') > 0)
+        sample.truncate(sample.lastIndexOf('\n') + 1); // never half a character
+    const TextFileCodec::Decoded decoded = TextFileCodec::decode(sample);
+    if (decoded.guessed && !sample.isEmpty())
+        return {};
+    switch (decoded.encoding) {
+    case TextFileCodec::Encoding::Utf16:
+        return "UTF-16";
+    case TextFileCodec::Encoding::ShiftJis:
+        return "windows-31j";
+    case TextFileCodec::Encoding::EucJp:
+        return "EUC-JP";
+    default:
+        return "UTF-8";
+    }
+}
+
+} // namespace
+
+void QZQuorvinWindow::RunFile()
+{
+    if (!readyToRun())
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("SQL ファイルを実行"), QString(),
+        QStringLiteral("SQL (*.sql);;すべてのファイル (*)"));
+    if (path.isEmpty() || !readyToRun())
+        return;
+    const QByteArray encoding = scriptEncoding(path);
+    if (encoding.isEmpty()) {
+        m_pLog->add(path, QStringLiteral("実行しませんでした: テキストファイルではないか、"
+                                         "文字コードが分かりません"));
+        emit message(QStringLiteral("ファイルを実行できませんでした。"));
+        return;
+    }
+    m_runPage = nullptr;
+    m_pExecutor->execute(QueryRun::fromFile(path, encoding));
+}
+
+void QZQuorvinWindow::showFileProgress(int statements, qint64 bytesDone, qint64 bytesTotal,
+                                       qint64 elapsedMs)
+{
+    if (!m_pRunProgress) {
+        m_pRunProgress = new QProgressDialog(this);
+        m_pRunProgress->setObjectName(QStringLiteral("m_pRunProgress"));
+        m_pRunProgress->setWindowTitle(QStringLiteral("SQL ファイルを実行"));
+        m_pRunProgress->setCancelButtonText(QStringLiteral("キャンセル"));
+        m_pRunProgress->setAutoReset(false);
+        m_pRunProgress->setAutoClose(false);
+        connect(m_pRunProgress, &QProgressDialog::canceled, this, &QZQuorvinWindow::Cancel);
+    }
+    const int permille = bytesTotal > 0 ? int(bytesDone * 1000 / bytesTotal) : 0;
+    m_pRunProgress->setRange(0, 1000);
+    m_pRunProgress->setValue(qBound(0, permille, 1000));
+    const QString left = bytesDone > 0 && bytesDone < bytesTotal
+        ? secondsText(elapsedMs * (bytesTotal - bytesDone) / bytesDone)
+        : QStringLiteral("—");
+    m_pRunProgress->setLabelText(
+        QStringLiteral("%1\n%L2 文 · %3 / %4 MB · 経過 %5 · 残り約 %6")
+            .arg(statements == 0 ? QStringLiteral("ファイルを確認しています…")
+                                 : QStringLiteral("実行しています…"))
+            .arg(statements)
+            .arg(QString::number(double(bytesDone) / (1 << 20), 'f', 1),
+                 QString::number(double(bytesTotal) / (1 << 20), 'f', 1), secondsText(elapsedMs),
+                 left));
+    if (m_pExecutor->running() && !m_pRunProgress->isVisible())
+        m_pRunProgress->show();
 }
 
 void QZQuorvinWindow::Cancel()
@@ -103,7 +204,7 @@ void QZQuorvinWindow::Cancel()
 void QZQuorvinWindow::statementFailed(qsizetype start, qsizetype end)
 {
     if (m_runPage)
-        m_runPage->selectRange(int(m_runOffset + start), int(m_runOffset + end));
+        m_runPage->selectRange(int(start), int(end));
 }
 
 void QZQuorvinWindow::statementError(qsizetype position)
@@ -115,9 +216,7 @@ void QZQuorvinWindow::statementError(qsizetype position)
         showTabResults();
     if (position < 0)
         return;
-    // The server counts from the start of the statement it was sent; the
-    // editor's text around it is added back.
-    const int at = m_runOffset + int(position);
+    const int at = int(position);
     m_runPage->selectRange(at, at);
     m_runPage->markErrorLine(at);
 }

@@ -80,6 +80,7 @@ bool QZQuorvinWindow::InitWindow()
     fileMenu->addAction(createAction(m_pSaveAsAct, "m_pSaveAsAct",
                                      QStringLiteral("名前を付けて保存..."),
                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
+    setUpRunFile(fileMenu);
     fileMenu->addAction(createAction(m_pExportAct, "m_pExportAct",
                                      QStringLiteral("エクスポート…"), {}));
     fileMenu->addSeparator();
@@ -211,6 +212,7 @@ bool QZQuorvinWindow::InitWindow()
     else
         m_resultMemoryLimit = m_pConnection->rowMemoryLimit();
     m_pExecutor = new QueryExecutor(m_pConnection, this);
+    connectRunProgress();
     m_pExecutor->setCommitQuestion([this](const QueryExecutor::Change &change) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
                         QStringLiteral("コミットしてよろしいですか？"),

@@ -13,7 +13,9 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMenuBar;
+class QProgressDialog;
 class QPlainTextEdit;
 class MessageLog;
 class QSplitter;
@@ -70,6 +72,7 @@ protected slots:
     void Exec();
     void Cancel();
     void ExecCurrent();
+    void RunFile();
 
 private:
     QAction *createAction(QAction *&member, const char *objectName, const QString &text,
@@ -78,6 +81,9 @@ private:
     // The model behind the grid when it shows a query result, else null.
     ResultModel *resultModel() const;
     bool readyToRun();
+    void setUpRunFile(QMenu *fileMenu);
+    void connectRunProgress();
+    void showFileProgress(int statements, qint64 bytesDone, qint64 bytesTotal, qint64 elapsedMs);
     void statementFailed(qsizetype start, qsizetype end);
     void statementError(qsizetype position);
     void setUpMessageLog();
@@ -141,6 +147,8 @@ private:
     QAction *m_pResultLimitAct = nullptr;
     qint64 m_resultMemoryLimit = 0;
     QAction *m_pExecCurrentAct = nullptr;
+    QAction *m_pRunFileAct = nullptr;
+    QProgressDialog *m_pRunProgress = nullptr;
     QAction *m_pExportAct = nullptr;
     QAction *m_pCopyCellsAct = nullptr;
     QAction *m_pCopyWithHeadersAct = nullptr;
@@ -170,7 +178,6 @@ private:
     };
     QHash<QZTextEdit *, TabResults> m_tabResults;
     QPointer<QZTextEdit> m_runPage;
-    int m_runOffset = 0;
 
     QAction *m_pOpenAct = nullptr;
     QAction *m_pSaveAct = nullptr;

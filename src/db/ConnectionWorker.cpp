@@ -38,13 +38,23 @@ bool isMysqlDriver(const QString &driver)
 }
 
 // A CALL answers with more than one result; only the first is shown, and
-// the rest must be read before the connection takes the next command.
-void dropFurtherResults(MYSQL *mysql)
+// the rest must be read before the connection takes the next command. A
+// procedure that fails after returning rows reports it here: the failure is
+// the statement's.
+DbError dropFurtherResults(MYSQL *mysql)
 {
-    while (mysql_more_results(mysql) && mysql_next_result(mysql) == 0) {
+    while (mysql_more_results(mysql)) {
+        const int status = mysql_next_result(mysql);
+        if (status > 0)
+            return NativeConnection::lastError(mysql);
+        if (status != 0)
+            break;
         if (MYSQL_RES *extra = mysql_use_result(mysql))
             mysql_free_result(extra);
+        else if (mysql_field_count(mysql) != 0)
+            return NativeConnection::lastError(mysql);
     }
+    return {};
 }
 
 bool isLostConnection(int code)
@@ -143,28 +153,51 @@ void ConnectionWorker::abortIo()
         NativeConnection::abort(m_mysql);
 }
 
-int ConnectionWorker::runScript(const QStringList &statements, quint64 ticket, const Sink &sink)
+bool ConnectionWorker::inTransaction() const
 {
-    int good = 0;
+    return m_mysql ? NativeConnection::inTransaction(m_mysql) : m_inGenericTransaction;
+}
+
+ScriptEnd ConnectionWorker::runScript(const StatementFeed &feed, quint64 ticket, const Sink &sink)
+{
+    ScriptEnd end;
     bool failed = false;
+    bool begun = false;
     Sink watched = sink;
     watched.outcome = [&](StatementResult result) {
         failed = result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled;
+        result.begun = begun;
         sink.outcome(std::move(result));
     };
-    watched.end = [&](StreamEnd end) {
-        failed = end.kind != StreamEnd::Complete;
-        sink.end(std::move(end));
+    watched.end = [&](StreamEnd streamEnd) {
+        failed = streamEnd.kind != StreamEnd::Complete;
+        sink.end(std::move(streamEnd));
     };
-    for (const QString &sql : statements) {
-        if (stopRequested(ticket))
-            break;
-        run(sql, true, ticket, (ticket << 20) | quint64(good + 1), watched);
+    ScriptStatement next;
+    bool ours = false; // a transaction this script began is open
+    while (!stopRequested(ticket) && feed(next)) {
+        begun = false;
+        ours = ours && inTransaction();
+        // Never a change in autocommit, and never one inside a transaction
+        // the script did not begin (BEGIN ends that one, or is refused).
+        if (next.change && !ours) {
+            const TransactionOutcome started = transact(Begin);
+            if (!started.ok) {
+                StatementResult refused;
+                refused.error = started.error;
+                refused.beginFailed = true;
+                sink.outcome(std::move(refused));
+                break;
+            }
+            begun = ours = true;
+        }
+        run(next.sql, true, ticket, (ticket << 20) | quint64(end.good + 1), watched);
         if (failed)
             break;
-        ++good;
+        ++end.good;
     }
-    return good;
+    end.inTransaction = inTransaction();
+    return end;
 }
 
 void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 ticket,
@@ -202,10 +235,15 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             result.kind = StatementResult::NoResultSet;
             result.affectedRows = affected == my_ulonglong(~0ULL) ? -1 : qint64(affected);
             result.warningCount = int(mysql_warning_count(m_mysql));
+            const DbError later = dropFurtherResults(m_mysql);
             result.inTransaction = NativeConnection::inTransaction(m_mysql);
-            dropFurtherResults(m_mysql);
-            if (collectWarnings && result.warningCount > 0)
+            if (later.isSet()) {
+                result.kind = StatementResult::Failed;
+                result.error = later;
+                result.connectionLost = isLostConnection(later.code);
+            } else if (collectWarnings && result.warningCount > 0) {
                 result.warnings = NativeConnection::warnings(m_mysql, MaxWarnings);
+            }
         }
         result.elapsedMs = clock.elapsed();
         sink.outcome(result);
@@ -299,12 +337,13 @@ void ConnectionWorker::stream(RowSource &source, quint64 ticket, quint64 streamI
 
     if (cut && !source.atEnd() && m_mysql)
         NativeConnection::killQuery(m_params, m_threadId, KillTimeoutSeconds);
+    end.error = source.error();
     if (auto *native = dynamic_cast<MysqlRowSource *>(&source)) {
         native->close(); // drops what the server still sends
-        if (!native->error().isSet())
-            dropFurtherResults(m_mysql);
+        if (!end.error.isSet())
+            end.error = dropFurtherResults(m_mysql);
     }
-    end.error = source.error();
+    end.inTransaction = inTransaction();
     if (cut)
         end.kind = StreamEnd::Cut;
     else if (stopped || end.error.code == ER_QUERY_INTERRUPTED)

@@ -39,9 +39,9 @@ public:
     // Runs one statement; rows, if any, stream out under streamId.
     void run(const QString &sql, bool collectWarnings, quint64 ticket, quint64 streamId,
              const Sink &sink);
-    // Runs statements in order until one fails or is stopped; returns how
-    // many ran to a good end.
-    int runScript(const QStringList &statements, quint64 ticket, const Sink &sink);
+    // Runs statements in order until one fails or is stopped. A change is
+    // run in a transaction: BEGIN goes out first when none is open.
+    ScriptEnd runScript(const StatementFeed &feed, quint64 ticket, const Sink &sink);
     TransactionOutcome transact(TransactionOp op);
 
     // Any thread: the job with this ticket (and every earlier one) stops
@@ -59,6 +59,7 @@ public:
 
 private:
     bool stopRequested(quint64 ticket) const { return m_stopTicket >= ticket; }
+    bool inTransaction() const;
     void stream(RowSource &source, quint64 ticket, quint64 streamId, QElapsedTimer &clock,
                 const Sink &sink);
     void runGeneric(const QString &sql, quint64 ticket, quint64 streamId, const Sink &sink);

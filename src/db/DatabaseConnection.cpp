@@ -226,9 +226,9 @@ void DatabaseConnection::run(const QString &sql, bool collectWarnings,
     });
 }
 
-void DatabaseConnection::runScript(const QStringList &statements,
+void DatabaseConnection::runScript(StatementFeed feed,
                                    std::function<void(int, const StatementResult &)> each,
-                                   std::function<void(int)> done)
+                                   std::function<void(const ScriptEnd &)> done)
 {
     const quint64 ticket = m_posted + 1;
     const quint64 generation = m_generation;
@@ -263,12 +263,13 @@ void DatabaseConnection::runScript(const QStringList &statements,
             sinceFlush->start();
         }
     };
-    post([this, mailbox, worker, statements, ticket, generation, grouped, flush, done] {
-        const int good = worker->runScript(statements, ticket, *grouped);
+    post([this, mailbox, worker, feed = std::move(feed), ticket, generation, grouped, flush,
+          done] {
+        const ScriptEnd end = worker->runScript(feed, ticket, *grouped);
         flush();
-        deliver(mailbox, generation, [this, ticket, good, done] {
+        deliver(mailbox, generation, [this, ticket, end, done] {
             finished(ticket);
-            done(good);
+            done(end);
         });
     });
 }

@@ -56,12 +56,14 @@ public:
     void close();
     void run(const QString &sql, bool collectWarnings,
              std::function<void(const StatementResult &)> done);
-    // Runs statements one after another on the database thread, stopping at
-    // the first that fails. `each` hears every statement's outcome (rows
-    // stream as for run()); `done` how many ran to a good end.
-    void runScript(const QStringList &statements,
+    // Runs statements one after another on the database thread, as the
+    // feed gives them there, stopping at the first that fails. A change
+    // runs in a transaction, begun for it when none is open. `each` hears
+    // every statement's outcome (rows stream as for run()); `done` how the
+    // script ended.
+    void runScript(StatementFeed feed,
                    std::function<void(int index, const StatementResult &)> each,
-                   std::function<void(int good)> done);
+                   std::function<void(const ScriptEnd &end)> done);
     void transaction(TransactionOp op, std::function<void(const TransactionOutcome &)> done);
 
     // Stops what runs now: an opening, a statement or a stream. Rows that
