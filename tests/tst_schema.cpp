@@ -56,6 +56,7 @@ private slots:
     void inputMethodCommit();
     void completesWhileStatementRuns();
     void metadataConnectionKilledOrFailing();
+    void ddlElsewhereWhileLoading();
 
 private:
     QTreeView *tree() { return m_session.window().findChild<QTreeView *>("m_pSchemaTree"); }
@@ -181,6 +182,15 @@ void tst_Schema::treeAfterConnect()
     const QModelIndex orders = panel()->model()->tableIndex(QStringLiteral("注文"));
     QCOMPARE(childNames(model, orders), (QStringList{ "注文ID", "顧客ID", "数量" }));
     QCOMPARE(model->index(0, 0, orders).data().toString(), QStringLiteral("注文ID int(11)"));
+
+    editor()->setPlainText(QStringLiteral("select * from "));
+    editor()->moveCursor(QTextCursor::End);
+    const QModelIndex spaced = panel()->model()->tableIndex(QStringLiteral("my table"));
+    tree()->scrollTo(spaced);
+    const QPoint at = tree()->visualRect(spaced).center();
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree()->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(editor()->toPlainText(), QStringLiteral("select * from `my table`"));
 }
 
 void tst_Schema::filter()
@@ -361,6 +371,23 @@ void tst_Schema::metadataConnectionKilledOrFailing()
                                  QStringLiteral("スキーマを読み込めませんでした: ")),
                              10000);
     QVERIFY(model->index(0, 0).data().toString().contains(QStringLiteral("1045")));
+}
+
+void tst_Schema::ddlElsewhereWhileLoading()
+{
+    const QSqlDatabase check = m_server.check(QStringLiteral("check"), Database);
+    for (int i = 1; i <= 20; ++i) {
+        m_session.trigger("m_pRefreshSchemaAct");
+        QVERIFY(exec(check, QStringLiteral("CREATE TABLE vq_churn%1 (c%1 INT)").arg(i)));
+        QApplication::processEvents();
+        QVERIFY(exec(check, QStringLiteral("DROP TABLE IF EXISTS vq_churn%1").arg(i - 1)));
+    }
+    m_session.trigger("m_pRefreshSchemaAct");
+    QTRY_VERIFY_WITH_TIMEOUT(hasTable("vq_churn20") && !hasTable("vq_churn19"), 5000);
+    QTRY_VERIFY(panel()->model()->snapshot()->columnsLoaded);
+    const QModelIndex churn = panel()->model()->tableIndex(QStringLiteral("vq_churn20"));
+    QCOMPARE(childNames(tree()->model(), churn), QStringList{ "c20" });
+    QVERIFY(exec(check, "DROP TABLE vq_churn20"));
 }
 
 QTEST_MAIN(tst_Schema)
