@@ -9,6 +9,16 @@
 #include <QStringListModel>
 #include <QTextBlock>
 
+namespace {
+
+bool isModifierKey(int key)
+{
+    return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt
+        || key == Qt::Key_Meta || key == Qt::Key_AltGr;
+}
+
+} // namespace
+
 SqlCompleter::SqlCompleter(QPlainTextEdit *editor)
     : QObject(editor)
     , m_editor(editor)
@@ -83,7 +93,7 @@ void SqlCompleter::keyHandled(QKeyEvent *e)
     if (typed || (popupVisible() && (erased || e->key() == Qt::Key_Left
                                      || e->key() == Qt::Key_Right)))
         update();
-    else if (popupVisible() && e->key() != Qt::Key_Shift)
+    else if (popupVisible() && !isModifierKey(e->key()))
         hidePopup();
 }
 
