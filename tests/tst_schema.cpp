@@ -57,6 +57,8 @@ private slots:
     void completesWhileStatementRuns();
     void metadataConnectionKilledOrFailing();
     void ddlElsewhereWhileLoading();
+    void metadataOverTls_data();
+    void metadataOverTls();
 
 private:
     QTreeView *tree() { return m_session.window().findChild<QTreeView *>("m_pSchemaTree"); }
@@ -388,6 +390,46 @@ void tst_Schema::ddlElsewhereWhileLoading()
     const QModelIndex churn = panel()->model()->tableIndex(QStringLiteral("vq_churn20"));
     QCOMPARE(childNames(tree()->model(), churn), QStringList{ "c20" });
     QVERIFY(exec(check, "DROP TABLE vq_churn20"));
+}
+
+// The account on the TLS server requires a client certificate: the names
+// come only if the metadata connection goes in as the user's would.
+void tst_Schema::metadataOverTls_data()
+{
+    QTest::addColumn<bool>("withCertificate");
+    QTest::addColumn<QString>("row"); // a top-level row starts with it
+    QTest::newRow("certificate") << true << "vq_schema_tls";
+    QTest::newRow("none") << false << "スキーマを読み込めませんでした: ";
+}
+
+void tst_Schema::metadataOverTls()
+{
+    QFETCH(bool, withCertificate);
+    QFETCH(QString, row);
+    TestServer tls = m_server;
+    tls.port = qEnvironmentVariableIntValue("VELQUIN_TEST_TLS_PORT");
+    QVERIFY2(tls.port > 0, "run the suite through scripts/test");
+    QVERIFY(tls.recreateDatabase(QStringLiteral("vq_schema_tls")));
+    ConnectionParams p = tls.params(QStringLiteral("vq_schema_tls"));
+    const QString certs = qEnvironmentVariable("VELQUIN_TEST_CERTS") + QLatin1Char('/');
+    p.user = QStringLiteral("velquin_x509");
+    p.tlsMode = TlsMode::VerifyCa;
+    p.tlsCa = certs + QStringLiteral("ca.pem");
+    if (withCertificate) {
+        p.tlsCert = certs + QStringLiteral("client.pem");
+        p.tlsKey = certs + QStringLiteral("client-key.pem");
+    }
+    SchemaPanel alone;
+    alone.open(p);
+    const QAbstractItemModel *model = alone.tree()->model();
+    const auto shown = [&] {
+        for (int i = 0; i < model->rowCount(); ++i) {
+            if (model->index(i, 0).data().toString().startsWith(row))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(shown(), 10000);
 }
 
 QTEST_MAIN(tst_Schema)

@@ -10,6 +10,8 @@
 #include "SchemaPanel.h"
 
 #include <QDebug>
+#include <QLabel>
+#include <QStatusBar>
 #include <QPointer>
 #include <QSqlDatabase>
 
@@ -36,8 +38,10 @@ QString QZQuorvinWindow::connectionTarget(const QString &host, int port, const Q
 {
     const QString shownHost = host.isEmpty() ? QStringLiteral("localhost") : host;
     const QString shownPort = port < 0 ? QStringLiteral("既定のポート") : QString::number(port);
-    return user + QLatin1Char('@') + shownHost + QLatin1Char(':') + shownPort + QLatin1Char('/')
-        + database;
+    // A socket has no port.
+    return user + QLatin1Char('@') + shownHost
+        + (host.startsWith(QLatin1Char('/')) ? QString() : QLatin1Char(':') + shownPort)
+        + QLatin1Char('/') + database;
 }
 
 void QZQuorvinWindow::Connect()
@@ -61,6 +65,7 @@ void QZQuorvinWindow::Connect()
         + connectionTarget(params.host, params.port, params.user, params.database);
     m_pConnection->open(params, [this, dialog, params, target](const DbError &error) {
         updateRunActions();
+        updateTlsLabel();
         m_pLog->add(target, error.isSet() ? connectFailure(error, params.host)
                                           : QStringLiteral("接続しました"));
         if (error.isSet()) {
@@ -104,4 +109,25 @@ void QZQuorvinWindow::Disconnect()
                 QStringLiteral("切断しました"));
     setWindowTitle(ProductName);
     updateRunActions();
+}
+
+void QZQuorvinWindow::updateTlsLabel()
+{
+    if (!m_pTlsLabel) {
+        m_pTlsLabel = new QLabel(statusBar());
+        m_pTlsLabel->setObjectName(QStringLiteral("m_pTlsLabel"));
+        statusBar()->addPermanentWidget(m_pTlsLabel);
+    }
+    const bool open = m_pConnection->state() == DatabaseConnection::Open;
+    const TlsSession session = m_pConnection->session();
+    QString text;
+    if (open && session.encrypted()) {
+        QString version = session.version;
+        version.replace(QLatin1String("TLSv"), QString());
+        text = QStringLiteral("TLS %1 %2").arg(version, session.cipher);
+    } else if (open) {
+        text = QStringLiteral("暗号化なし");
+    }
+    m_pTlsLabel->setText(text);
+    m_pTlsLabel->setVisible(open);
 }

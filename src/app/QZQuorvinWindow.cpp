@@ -309,6 +309,8 @@ bool QZQuorvinWindow::InitWindow()
     bar->addPermanentWidget(m_pResultInfo);
     connect(this, &QZQuorvinWindow::message, bar,
             [bar](const QString &text) { bar->showMessage(text); });
+    updateTlsLabel();
+    connect(m_pConnection, &DatabaseConnection::closed, this, &QZQuorvinWindow::updateTlsLabel);
 
     setWindowTitle(QStringLiteral("Velquin"));
     return true;

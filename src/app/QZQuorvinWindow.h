@@ -98,6 +98,8 @@ private:
     void updateResultInfo();
     void showResult(ResultModel *model);
     void connectionFailed();
+    // The status bar's word on the session's encryption; none while closed.
+    void updateTlsLabel();
     void connectionOpened(const QString &database, const QString &user);
     void updateRunActions();
     // Marks the statement under the current editor's cursor.
@@ -161,6 +163,7 @@ private:
     QComboBox *m_pResultSelector = nullptr;
     QLabel *m_pRunLabel = nullptr;
     QLabel *m_pResultInfo = nullptr;
+    QLabel *m_pTlsLabel = nullptr;
     QLabel *m_pPreviousLabel = nullptr;
     QPlainTextEdit *m_pMessageLog = nullptr;
     QAction *m_pShowMessageLogAct = nullptr;

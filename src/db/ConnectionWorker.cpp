@@ -4,12 +4,14 @@
 #include "NativeConnection.h"
 #include "QueryRowSource.h"
 #include "RowStore.h"
+#include "TlsPolicy.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 #include <mysql.h>
 #include <mysqld_error.h>
@@ -87,33 +89,16 @@ DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSecond
             return DbError{ 0, QString(),
                             QStringLiteral("driver not available: %1").arg(params.driver) };
         }
-        db.setHostName(params.host);
-        qDebug().noquote() << params.host;
-        db.setDatabaseName(params.database);
-        qDebug().noquote() << params.database;
-        db.setPort(params.port);
-        if (isMysqlDriver(params.driver)) {
-            // Bounds every stage of opening: the TCP connect, the handshake,
-            // and a peer that goes silent after the login.
-            db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
-                                                "MYSQL_OPT_READ_TIMEOUT=%1;"
-                                                "MYSQL_OPT_WRITE_TIMEOUT=%1")
-                                     .arg(timeoutSeconds));
-        }
-        if (db.open(params.user, params.password)) {
-            std::lock_guard<std::mutex> lock(m_handleLock);
-            m_mysql = NativeConnection::handle(db);
-        } else {
-            error = qtError(db.lastError());
-            if (!error.isSet())
-                error.message = QStringLiteral("the connection could not be opened");
-        }
+        error = openDriver(db, params, timeoutSeconds);
+        if (error.isSet())
+            db.close();
     }
     if (error.isSet()) {
         QSqlDatabase::removeDatabase(m_name);
         return error;
     }
     m_open = true;
+    m_session = TlsSession();
     if (m_mysql) {
         NativeConnection::liftIoTimeouts(m_mysql);
         NativeConnection::disableMultiStatements(m_mysql);
@@ -122,9 +107,50 @@ DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSecond
         static const char names[] = "SET NAMES utf8mb4";
         mysql_real_query(m_mysql, names, sizeof names - 1);
         m_threadId = NativeConnection::threadId(m_mysql);
+        m_session = TlsPolicy::session(m_mysql);
     }
     if (threadId)
         *threadId = m_threadId;
+    return error;
+}
+
+DbError ConnectionWorker::openDriver(QSqlDatabase &db, const ConnectionParams &params,
+                                     int timeoutSeconds)
+{
+    qDebug().noquote() << params.host;
+    // A socket path is no host name: the driver is given it apart.
+    const bool mysql = isMysqlDriver(params.driver);
+    db.setHostName(mysql && params.viaSocket() ? QString() : params.host);
+    db.setDatabaseName(params.database);
+    qDebug().noquote() << params.database;
+    db.setPort(mysql && params.viaSocket() ? -1 : params.port);
+    const QString refused = mysql ? TlsPolicy::problem(params) : QString();
+    if (!refused.isEmpty())
+        return DbError{ 0, QString(), refused };
+    std::unique_ptr<QTemporaryDir> aliases;
+    if (mysql) {
+        // Bounds every stage of opening: the TCP connect, the handshake,
+        // and a peer that goes silent after the login.
+        const QString tls = TlsPolicy::driverOptions(params, aliases);
+        db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
+                                            "MYSQL_OPT_READ_TIMEOUT=%1;"
+                                            "MYSQL_OPT_WRITE_TIMEOUT=%1")
+                                 .arg(timeoutSeconds)
+                             + (tls.isEmpty() ? QString() : QLatin1Char(';') + tls));
+    }
+    if (!db.open(params.user, params.password)) {
+        DbError error = qtError(db.lastError());
+        if (!error.isSet())
+            error.message = QStringLiteral("the connection could not be opened");
+        return error;
+    }
+    MYSQL *handle = NativeConnection::handle(db);
+    // Refused before any statement runs, SET NAMES included.
+    const DbError error = handle ? TlsPolicy::checkSession(handle, params) : DbError();
+    if (!error.isSet()) {
+        std::lock_guard<std::mutex> lock(m_handleLock);
+        m_mysql = handle;
+    }
     return error;
 }
 
@@ -144,6 +170,7 @@ void ConnectionWorker::close()
     m_open = false;
     m_inGenericTransaction = false;
     m_threadId = 0;
+    m_session = TlsSession();
 }
 
 void ConnectionWorker::abortIo()

@@ -2,6 +2,7 @@
 
 #include "ConnectionParams.h"
 #include "StatementResult.h"
+#include "TlsSession.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+class QSqlDatabase;
 typedef struct st_mysql MYSQL;
 
 // The half of DatabaseConnection that lives on the database thread. Qt's
@@ -36,6 +38,8 @@ public:
 
     DbError open(const ConnectionParams &params, int timeoutSeconds, unsigned long *threadId);
     void close();
+    // The encryption of the session open() opened.
+    TlsSession session() const { return m_session; }
     // Runs one statement; rows, if any, stream out under streamId.
     void run(const QString &sql, bool collectWarnings, quint64 ticket, quint64 streamId,
              const Sink &sink);
@@ -58,6 +62,9 @@ public:
     void abortIo();
 
 private:
+    // Sets the registered connection up as the parameters say and opens it;
+    // on success m_mysql is its handle.
+    DbError openDriver(QSqlDatabase &db, const ConnectionParams &params, int timeoutSeconds);
     bool stopRequested(quint64 ticket) const { return m_stopTicket >= ticket; }
     bool inTransaction() const;
     void stream(RowSource &source, quint64 ticket, quint64 streamId, QElapsedTimer &clock,
@@ -67,6 +74,7 @@ private:
     const QString m_name;
     ConnectionParams m_params;
     unsigned long m_threadId = 0;
+    TlsSession m_session;
     bool m_open = false;
     bool m_inGenericTransaction = false;
     std::mutex m_handleLock; // held while m_mysql changes, and by abortIo()

@@ -127,16 +127,18 @@ void DatabaseConnection::open(const ConnectionParams &params,
     post([this, mailbox = m_mailbox, worker, params, timeout, generation, ticket] {
         unsigned long threadId = 0;
         const DbError error = worker->open(params, timeout, &threadId);
+        const TlsSession session = worker->session();
         // Given up on in the meantime: what opened late is closed at once.
         if (!error.isSet() && worker->stopTicket() >= ticket)
             worker->close();
-        deliver(mailbox, generation, [this, error, threadId, ticket] {
+        deliver(mailbox, generation, [this, error, threadId, session, ticket] {
             finished(ticket);
             if (m_state != Opening)
                 return;
             m_openDeadline.stop();
             m_state = error.isSet() ? Closed : Open;
             m_threadId = threadId;
+            m_session = session;
             if (auto done = std::exchange(m_openDone, nullptr))
                 done(error);
         });
@@ -155,6 +157,7 @@ void DatabaseConnection::close()
     if (isBusy())
         m_worker->abortIo(); // cut off whatever runs or streams
     m_state = Closed;
+    m_session = TlsSession();
     m_openDone = nullptr;
     if (const quint64 stream = std::exchange(m_streamId, 0)) {
         StreamEnd end;

@@ -3,6 +3,7 @@
 #include "ConnectionParams.h"
 #include "ConnectionWorker.h"
 #include "StatementResult.h"
+#include "TlsSession.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -42,6 +43,8 @@ public:
     bool isBusy() const { return m_finished < m_posted; }
     bool isStreaming() const { return m_streamId != 0; }
     ConnectionParams params() const { return m_params; }
+    // The open session's encryption; nothing while not open.
+    TlsSession session() const { return m_session; }
 
     // Opening gives up after this long in all, whatever stage it hangs in.
     void setConnectTimeout(int seconds) { m_connectTimeout = seconds; }
@@ -101,6 +104,7 @@ private:
     State m_state = Closed;
     ConnectionParams m_params;
     unsigned long m_threadId = 0;
+    TlsSession m_session;
     quint64 m_posted = 0;
     quint64 m_finished = 0;
     quint64 m_generation = 0; // outcomes of an earlier generation are dropped

@@ -12,12 +12,7 @@ namespace {
 
 // A read that hears nothing for this long gives up: a server that went
 // silent must not keep the names from ever loading again.
-constexpr unsigned int ReadTimeoutSeconds = 120;
-
-DbError outOfMemory()
-{
-    return DbError{ CR_OUT_OF_MEMORY, QString(), QStringLiteral("out of memory") };
-}
+constexpr int ReadTimeoutSeconds = 120;
 
 } // namespace
 
@@ -31,25 +26,12 @@ DbError MetadataConnection::Session::open(const ConnectionParams &params, int ti
 {
     close();
     m_params = params;
-    MYSQL *mysql = mysql_init(nullptr);
-    if (!mysql)
-        return outOfMemory();
-    const unsigned int timeout = unsigned(timeoutSeconds);
-    mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-    mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
-    mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
-    mysql_options(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    const QByteArray host = params.host.toUtf8(), user = params.user.toUtf8(),
-                     password = params.password.toUtf8(), database = params.database.toUtf8();
     // Without a database: one the user may not open must not cost the names
     // of all the others.
-    if (!mysql_real_connect(mysql, host.isEmpty() ? nullptr : host.constData(),
-                            user.constData(), password.constData(), nullptr,
-                            params.port > 0 ? unsigned(params.port) : 0, nullptr, 0)) {
-        const DbError error = NativeConnection::lastError(mysql);
-        mysql_close(mysql);
+    DbError error;
+    MYSQL *mysql = NativeConnection::open(params, timeoutSeconds, ReadTimeoutSeconds, &error);
+    if (!mysql)
         return error;
-    }
     {
         std::lock_guard<std::mutex> lock(*m_lock);
         m_mysql = mysql;

@@ -356,6 +356,7 @@ void QueryExecutor::runStatements()
 void QueryExecutor::statementDone(int index, const StatementResult &result)
 {
     m_last = result;
+    m_run->forget(index);
     const QueryRun::Place place = m_run->place(index);
     if (result.beginFailed) {
         m_beginFailed = true;

@@ -132,8 +132,8 @@ StatementFeed QueryRun::feed()
             return false;
         next.change = needsTransaction(natureOf(s.text));
         {
-            std::lock_guard<std::mutex> guard(m_lastLock);
-            m_last = { MessageLog::statementLine(s.text), -1, -1, s.line };
+            std::lock_guard<std::mutex> guard(m_placesLock);
+            m_places.push_back({ MessageLog::statementLine(s.text), -1, -1, s.line });
         }
         next.sql = std::move(s.text);
         ++m_fed;
@@ -144,13 +144,23 @@ StatementFeed QueryRun::feed()
 QueryRun::Place QueryRun::place(int index) const
 {
     if (isFile()) {
-        std::lock_guard<std::mutex> guard(m_lastLock);
-        return m_last;
+        std::lock_guard<std::mutex> guard(m_placesLock);
+        const qsizetype at = qsizetype(index) - m_placesBase;
+        return at >= 0 && at < qsizetype(m_places.size()) ? m_places[size_t(at)] : Place();
     }
     if (index < 0 || index >= m_statements.size())
         return {};
     const SqlStatement &s = m_statements.at(index);
     return { s.text, m_offset + s.start, m_offset + s.end, s.line };
+}
+
+void QueryRun::forget(int index)
+{
+    std::lock_guard<std::mutex> guard(m_placesLock);
+    while (m_placesBase < index && !m_places.empty()) {
+        m_places.pop_front();
+        ++m_placesBase;
+    }
 }
 
 QString QueryRun::readError() const

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -71,8 +72,11 @@ public:
 
     // The statements for the database thread. Call once.
     StatementFeed feed();
-    // The statement `index` of the run (for a file, only the one that ran last).
+    // The statement `index` of the run. A file's statements are kept from
+    // when they are read until forget() passes them.
     Place place(int index) const;
+    // Outcomes of a file's statements before `index` have all been heard.
+    void forget(int index);
     // What stopped the file's reading; empty when nothing did.
     QString readError() const;
     qsizetype readErrorLine() const;
@@ -97,8 +101,9 @@ private:
     QString m_path;
     QByteArray m_encoding;
     std::shared_ptr<ScriptFileReader> m_reader;
-    mutable std::mutex m_lastLock; // the file statement that ran last
-    Place m_last;
+    mutable std::mutex m_placesLock; // a file's statements read but not yet reported
+    std::deque<Place> m_places;
+    int m_placesBase = 0;
     std::atomic<int> m_fed{ 0 };
     mutable std::atomic<qint64> m_previewBytes{ 0 };
     std::atomic<bool> m_stop{ false };
