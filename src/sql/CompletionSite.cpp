@@ -85,7 +85,7 @@ private:
         return m_tokens[i].kind == SqlToken::Operator && m_text[m_tokens[i].start] == QLatin1Char(c);
     }
     void step(size_t i);
-    void stepOut(size_t i, const QString &kw);
+    void stepOut(const QString &kw);
     void addTable(size_t i);
 
     QStringView m_text;
@@ -99,7 +99,7 @@ private:
     size_t m_skipUntil = 0;
 };
 
-void TableScan::stepOut(size_t i, const QString &kw)
+void TableScan::stepOut(const QString &kw)
 {
     static const QStringList starts = { QStringLiteral("FROM"), QStringLiteral("JOIN"),
                                         QStringLiteral("UPDATE"), QStringLiteral("INTO"),
@@ -107,7 +107,6 @@ void TableScan::stepOut(size_t i, const QString &kw)
     m_state = starts.contains(kw) ? ExpectTable : Out;
     if (m_state == ExpectTable)
         m_list = kw != QLatin1String("INTO") && kw != QLatin1String("TABLE");
-    (void)i;
 }
 
 void TableScan::addTable(size_t i)
@@ -161,7 +160,7 @@ void TableScan::step(size_t i)
     case Out:
         break;
     }
-    stepOut(i, kw);
+    stepOut(kw);
 }
 
 } // namespace
