@@ -17,6 +17,13 @@ bool isModifierKey(int key)
         || key == Qt::Key_Meta || key == Qt::Key_AltGr;
 }
 
+// Keys the popup moves its selection with.
+bool isNavigationKey(int key)
+{
+    return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp
+        || key == Qt::Key_PageDown;
+}
+
 } // namespace
 
 SqlCompleter::SqlCompleter(QPlainTextEdit *editor)
@@ -78,6 +85,17 @@ bool SqlCompleter::eventFilter(QObject *watched, QEvent *e)
     if (e->type() == QEvent::ShortcutOverride && isPopupKey(static_cast<QKeyEvent *>(e))) {
         e->accept();
         return true;
+    }
+    // Typing goes on in the editor while the popup is open. QCompleter would
+    // pass the key on too, but then closes the popup whenever the editor
+    // does not report the focus at that instant, which a popup that has just
+    // opened can take from it for a moment: the next letter would close it.
+    if (watched == m_completer->popup() && e->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(e);
+        if (!isPopupKey(key) && !isNavigationKey(key->key())) {
+            static_cast<QObject *>(m_editor)->event(key);
+            return true;
+        }
     }
     return QObject::eventFilter(watched, e);
 }
