@@ -21,6 +21,16 @@
 
 namespace {
 
+// How many connections a model's rowsInserted has: each one is work per batch.
+struct Receivers : QObject
+{
+    static int rowsInserted(const QObject *model)
+    {
+        return static_cast<const Receivers *>(model)->receivers(
+            SIGNAL(rowsInserted(QModelIndex, int, int)));
+    }
+};
+
 const QString Database = QStringLiteral("vq_exec");
 const QString T = QStringLiteral("トランザクション開始");
 const QString NoQuestion = QStringLiteral("-");
@@ -39,6 +49,7 @@ private slots:
     void outcomes_data();
     void outcomes();
     void failedBeginRunsNothing();
+    void cancelAtOnceRunsNothing();
     void scripts_data();
     void scripts();
     void selectionCursorAndFailingStatement();
@@ -47,6 +58,7 @@ private slots:
     void commitBoxThroughWindow();
     void withoutConnectionAsksToConnect();
     void windowStaysResponsiveAndCancels();
+    void closingTheRunningTabCancelsItsRun();
 
 private:
     QString items() const;
@@ -192,6 +204,27 @@ void tst_Exec::outcomes()
                     "WHERE p.db = 'vq_exec'")
                  .toInt(),
              0);
+}
+
+void tst_Exec::cancelAtOnceRunsNothing()
+{
+    // Escape while the script's first request is on its way: nothing of it runs.
+    DatabaseConnection connection;
+    QVERIFY(openAndWait(connection, m_server.params(Database)));
+    QueryExecutor executor(&connection);
+    bool asked = false;
+    executor.setCommitQuestion([&](const QueryExecutor::Change &) {
+        asked = true;
+        return QueryExecutor::Yes;
+    });
+    QSignalSpy messages(&executor, &QueryExecutor::message);
+    // The MyISAM table shows whether anything ran: a rollback cannot undo it.
+    executor.execute(QStringLiteral("update audit set v = 5; insert into items values (4, 'four')"));
+    executor.cancel();
+    QTRY_VERIFY(!executor.running() && !connection.isBusy());
+    QVERIFY(!asked);
+    QCOMPARE(messages.last().first().toString(), QStringLiteral("キャンセルしました。"));
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
 }
 
 void tst_Exec::failedBeginRunsNothing()
@@ -354,6 +387,12 @@ void tst_Exec::resultPerTab()
     QCOMPARE(header(), QStringLiteral("first_tab"));
     tabs->setCurrentIndex(1);
     QCOMPARE(header(), QStringLiteral("second_tab"));
+    const int receivers = Receivers::rowsInserted(second);
+    for (int i = 0; i < 3; ++i) {
+        tabs->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);
+    }
+    QCOMPARE(Receivers::rowsInserted(second), receivers); // shown again, wired once
     tabs->CloseTab(); // its result goes with it
     QVERIFY(!second);
     QCOMPARE(header(), QStringLiteral("first_tab"));
@@ -436,6 +475,26 @@ void tst_Exec::windowStaysResponsiveAndCancels()
     QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
     QVERIFY(!cancelAct->isEnabled());
 
+    session.run(QStringLiteral("select 42"));
+    QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+    session.stop();
+}
+
+void tst_Exec::closingTheRunningTabCancelsItsRun()
+{
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    session.type(QStringLiteral("select sleep(20) as closed_tab"));
+    session.trigger("m_pExecAct");
+    QTest::qWait(300);
+    session.trigger("m_pCloseTabAct");
+    QTRY_VERIFY_WITH_TIMEOUT(session.idle(), 8000);
+    QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
+    // Nothing of the closed tab's run reaches the tab shown now, nor stays.
+    QTest::qWait(200);
+    QVERIFY(!qobject_cast<ResultModel *>(session.grid()->model()));
+    QVERIFY(session.window().findChildren<ResultModel *>().isEmpty());
     session.run(QStringLiteral("select 42"));
     QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
     session.stop();

@@ -21,9 +21,10 @@ void QZQuorvinWindow::setUpSchemaDock()
     addDockWidget(Qt::LeftDockWidgetArea, m_pSchemaPanel);
     resizeDocks({ m_pSchemaPanel }, { 220 }, Qt::Horizontal);
 
-    createAction(m_pRefreshSchemaAct, "m_pRefreshSchemaAct", QStringLiteral("スキーマを再読み込み"),
-                 {});
-    if (auto *viewMenu = m_pMenuBar->findChild<QMenu *>(QStringLiteral("View Popup Menu"))) {
+    m_pRefreshSchemaAct = new QAction(QStringLiteral("スキーマを再読み込み"), this);
+    m_pRefreshSchemaAct->setObjectName(QStringLiteral("m_pRefreshSchemaAct"));
+    m_pRefreshSchemaAct->setToolTip(m_pRefreshSchemaAct->text());
+    if (auto *viewMenu = menuBar()->findChild<QMenu *>(QStringLiteral("View Popup Menu"))) {
         viewMenu->addAction(m_pSchemaPanel->toggleViewAction());
         viewMenu->addAction(m_pRefreshSchemaAct);
     }

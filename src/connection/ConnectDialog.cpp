@@ -1,6 +1,7 @@
 #include "ConnectDialog.h"
 
 #include "HostPort.h"
+#include "SafeFile.h"
 #include "SettingsRecord.h"
 #include "TlsRecord.h"
 
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpacerItem>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -35,29 +35,17 @@ W *named(W *widget, const char *name)
 // where a private key lies.
 bool saveOwnerOnly(const QString &fileName, const QByteArray &content)
 {
-    // Unbuffered, so that a short write shows in write()'s result instead of
-    // vanishing in a flush that QSaveFile::commit() does not check.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        file.cancelWriting();
-        return false;
-    }
-    // A short write (disk full, quota) must not replace a good file.
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // The files hold a password and key paths: nobody but their owner may
+    // read them, not even for the moment between creating and filling them.
+    return SafeFile::write(fileName, content, QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+                           nullptr);
 }
 
 // A settings file's bytes, up to one past the limit; none for anything but
 // a regular file (a FIFO would wait for a writer for ever).
 std::optional<QByteArray> readRegular(const QString &fileName, qsizetype limit)
 {
-    const QFileInfo info(fileName);
-    if (!info.exists() || !info.isFile())
+    if (!SafeFile::isRegular(fileName))
         return std::nullopt;
     // An unreadable file reads as empty.
     QFile file(fileName);
@@ -79,6 +67,23 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     ConnectDialogLayout->setContentsMargins(11, 11, 11, 11);
     ConnectDialogLayout->setSpacing(6);
 
+    createFields();
+    ConnectDialogLayout->addWidget(GroupBox3);
+    createButtons();
+
+    languageChange();
+
+    const QSize hint = minimumSizeHint();
+    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
+
+    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
+
+    init();
+}
+
+void ConnectDialog::createFields()
+{
     GroupBox3 = named(new QGroupBox(this), "GroupBox3");
     auto *groupInner = new QVBoxLayout(GroupBox3);
     groupInner->setSpacing(6);
@@ -118,8 +123,15 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     GroupBox3Layout->addWidget(TextLabel2, 0, 0);
     addTlsRows();
 
-    ConnectDialogLayout->addWidget(GroupBox3);
+    TextLabel4->setBuddy(editUsername);
+    TextLabel4_2->setBuddy(editPassword);
+    TextLabel5->setBuddy(editHostname);
+    TextLabel5_2->setBuddy(portSpinBox);
+    TextLabel2->setBuddy(comboDriver);
+}
 
+void ConnectDialog::createButtons()
+{
     Layout25 = named(new QHBoxLayout(), "Layout25");
     Layout25->setContentsMargins(0, 0, 0, 0);
     Layout25->setSpacing(6);
@@ -132,14 +144,6 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     Layout25->addWidget(PushButton2);
     ConnectDialogLayout->addLayout(Layout25);
 
-    languageChange();
-
-    const QSize hint = minimumSizeHint();
-    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
-
-    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
-
     setTabOrder(comboDriver, editDatabase);
     setTabOrder(editDatabase, editUsername);
     setTabOrder(editUsername, editPassword);
@@ -147,14 +151,6 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     setTabOrder(editHostname, portSpinBox);
     chainTlsTabOrder();
     setTabOrder(PushButton1, PushButton2);
-
-    TextLabel4->setBuddy(editUsername);
-    TextLabel4_2->setBuddy(editPassword);
-    TextLabel5->setBuddy(editHostname);
-    TextLabel5_2->setBuddy(portSpinBox);
-    TextLabel2->setBuddy(comboDriver);
-
-    init();
 }
 
 ConnectDialog::~ConnectDialog()

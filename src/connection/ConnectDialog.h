@@ -83,6 +83,8 @@ protected slots:
     virtual void languageChange();
 
 private:
+    void createFields();
+    void createButtons();
     void addTlsRows();
     void chainTlsTabOrder();
     void addFileRow(int row, QLabel *&label, QLineEdit *&edit, const char *name);

@@ -245,8 +245,9 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             : NativeConnection::lastError(m_mysql);
         result.kind = result.error.code == ER_QUERY_INTERRUPTED ? StatementResult::Cancelled
                                                                 : StatementResult::Failed;
-        result.connectionLost = isLostConnection(result.error.code);
-        result.inTransaction = !result.connectionLost && NativeConnection::inTransaction(m_mysql);
+        // A connection that is gone holds no transaction.
+        result.inTransaction = !isLostConnection(result.error.code)
+            && NativeConnection::inTransaction(m_mysql);
         result.elapsedMs = clock.elapsed();
         sink.outcome(result);
         return;
@@ -256,7 +257,6 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
     if (!native) {
         if (mysql_field_count(m_mysql) != 0) {
             result.error = NativeConnection::lastError(m_mysql);
-            result.connectionLost = isLostConnection(result.error.code);
         } else {
             const my_ulonglong affected = mysql_affected_rows(m_mysql);
             result.kind = StatementResult::NoResultSet;
@@ -267,7 +267,6 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             if (later.isSet()) {
                 result.kind = StatementResult::Failed;
                 result.error = later;
-                result.connectionLost = isLostConnection(later.code);
             } else if (collectWarnings && result.warningCount > 0) {
                 result.warnings = NativeConnection::warnings(m_mysql, MaxWarnings);
             }
@@ -361,7 +360,12 @@ void ConnectionWorker::stream(RowSource &source, quint64 ticket, quint64 streamI
     if (batch->rowCount() > 0)
         sink.rows(std::move(batch));
     batch.reset();
+    endStream(source, end, cut, stopped, clock, sink);
+}
 
+void ConnectionWorker::endStream(RowSource &source, StreamEnd end, bool cut, bool stopped,
+                                 const QElapsedTimer &clock, const Sink &sink)
+{
     if (cut && !source.atEnd() && m_mysql)
         NativeConnection::killQuery(m_params, m_threadId, KillTimeoutSeconds);
     end.error = source.error();

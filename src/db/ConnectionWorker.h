@@ -69,6 +69,9 @@ private:
     bool inTransaction() const;
     void stream(RowSource &source, quint64 ticket, quint64 streamId, QElapsedTimer &clock,
                 const Sink &sink);
+    // Stops what the server still sends, and says how the stream ended.
+    void endStream(RowSource &source, StreamEnd end, bool cut, bool stopped,
+                   const QElapsedTimer &clock, const Sink &sink);
     void runGeneric(const QString &sql, quint64 ticket, quint64 streamId, const Sink &sink);
 
     const QString m_name;

@@ -28,8 +28,6 @@ struct StatementResult
     bool begun = false;
     // The BEGIN before it failed, so it was not sent at all.
     bool beginFailed = false;
-    // The connection is gone (the server died, or we had to drop it).
-    bool connectionLost = false;
     qint64 elapsedMs = 0; // until this outcome: for rows, the first rows
 
     QList<ColumnInfo> columns;

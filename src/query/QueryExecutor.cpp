@@ -409,7 +409,8 @@ void QueryExecutor::runEnded(const ScriptEnd &end)
     m_progressTimer.stop();
     reportProgress();
     const QString readError = m_run->readError();
-    if (end.good < m_run->statementsFed() || !readError.isEmpty()) {
+    // A cancel that came before the first statement stops the run too.
+    if (end.good < m_run->statementsFed() || !readError.isEmpty() || m_cancelled) {
         runFailed(end, readError);
         return;
     }
@@ -435,7 +436,7 @@ void QueryExecutor::runFailed(const ScriptEnd &end, const QString &readError)
                                  : QString(),
                              readError),
                     {});
-    } else {
+    } else if (end.good < m_run->statementsFed()) {
         const QueryRun::Place bad = m_run->place(end.good);
         if (bad.start >= 0)
             emit statementFailed(bad.start, bad.end);
