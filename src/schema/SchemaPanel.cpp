@@ -92,8 +92,12 @@ std::function<QStringList(const CompletionSite &)> SchemaPanel::completionProvid
 
 void SchemaPanel::expandAgain()
 {
+    // Opening a node lays out every row below it at once: past this many
+    // the database stays closed until the user opens it or the filter
+    // narrows it down, so that loading and typing in the filter never stall.
+    constexpr int MaxOpenedRows = 20000;
     const QModelIndex database = m_pModel->currentDatabaseIndex();
-    if (!database.isValid())
+    if (!database.isValid() || m_pModel->rowCount(database) > MaxOpenedRows)
         return;
     m_pSchemaTree->expand(database);
     for (const QString &name : std::as_const(m_expandedTables)) {
