@@ -8,6 +8,7 @@
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
 #include "SchemaPanel.h"
+#include "ResultPanel.h"
 
 #include <QDebug>
 #include <QLabel>
@@ -16,6 +17,8 @@
 
 void QZQuorvinWindow::Connect()
 {
+    if (!confirmDiscardEdits(m_pResults->allModels()))
+        return;
     if (m_pConnection->state() != DatabaseConnection::Closed
         || QSqlDatabase::contains(DatabaseConnection::connectionName()))
         Disconnect();
@@ -70,6 +73,8 @@ void QZQuorvinWindow::Disconnect()
 {
     if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
         && !QSqlDatabase::contains(DatabaseConnection::connectionName()))
+        return;
+    if (!confirmDiscardEdits(m_pResults->allModels()))
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
