@@ -3,6 +3,8 @@
 #include "InputMethod.h"
 
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTextBlock>
 
@@ -250,6 +252,29 @@ QString QZTextEdit::wholeText() const
 int QZTextEdit::wholeCursor() const
 {
     return isLoading() ? m_pendingCursor : textCursor().position();
+}
+
+void QZTextEdit::setCompletionProvider(SqlCompleter::Provider provider)
+{
+    if (!m_pCompleter)
+        m_pCompleter = new SqlCompleter(this);
+    m_pCompleter->setProvider(std::move(provider));
+}
+
+void QZTextEdit::keyPressEvent(QKeyEvent *e)
+{
+    if (m_pCompleter && m_pCompleter->popupTakes(e))
+        return;
+    QPlainTextEdit::keyPressEvent(e);
+    if (m_pCompleter)
+        m_pCompleter->keyHandled(e);
+}
+
+void QZTextEdit::inputMethodEvent(QInputMethodEvent *e)
+{
+    QPlainTextEdit::inputMethodEvent(e);
+    if (m_pCompleter)
+        m_pCompleter->inputMethodHandled(e);
 }
 
 void QZTextEdit::replaceWholeText(const QString &text)

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include "SqlCompleter.h"
 #include "TextFileCodec.h"
 
 class QMenu;
@@ -58,6 +59,10 @@ public:
     // Replaces the whole text as one edit the user can undo.
     void replaceWholeText(const QString &text);
 
+    // Completion of names as they are typed; none until a provider is set.
+    void setCompletionProvider(SqlCompleter::Provider provider);
+    SqlCompleter *completer() const { return m_pCompleter; }
+
 protected slots:
     virtual void OnPopupMenuSelectAll();
 
@@ -65,6 +70,8 @@ protected:
     void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
 
     // Builds a new context menu; the caller owns it.
     virtual QMenu *createPopupMenu(const QPoint &pos);
@@ -88,4 +95,5 @@ private:
     qsizetype m_loadedUpTo = -1;
     int m_pendingCursor = 0;
     bool m_pendingModified = false;
+    SqlCompleter *m_pCompleter = nullptr;
 };
