@@ -132,6 +132,7 @@ bool QZQuorvinWindow::InitWindow()
     createActions();
     const QSize hint = minimumSizeHint();
     resize(qMax(hint.width(), 800), qMax(hint.height(), 600));
+    createStatusBar(); // the wiring below connects to its labels
     wireExecutor();
     wireConnection();
     wireTabs();
@@ -144,7 +145,6 @@ bool QZQuorvinWindow::InitWindow()
     if (auto *fileMenu = findChild<QMenu *>(QStringLiteral("File Popup Menu")))
         fileMenu->insertMenu(m_pSaveAct, m_pFiles->reopenMenu(this));
     updateActions();
-    createStatusBar();
     setWindowTitle(QStringLiteral("Velquin"));
     return true;
 }
