@@ -119,7 +119,7 @@ void QZQuorvinWindow::statementError(qsizetype position)
     // editor's text around it is added back.
     const int at = m_runOffset + int(position);
     m_runPage->selectRange(at, at);
-    m_runPage->markErrorLine(at);
+    m_runPage->markError(at);
 }
 
 void QZQuorvinWindow::statementRunning(int index, int count, qsizetype start, qsizetype end)

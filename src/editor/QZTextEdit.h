@@ -4,7 +4,9 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+class LineNumberArea;
 class QMenu;
+class SqlHighlighter;
 
 // One SQL editor page: a plain-text editor with a short context menu of its
 // own and the input method switched on whenever the focus changes.
@@ -22,9 +24,9 @@ public:
     // them) shows which statement would run; it does not touch the selection.
     void markStatement(int start, int end);
     void clearStatementMark();
-    // Marks the line holding `position` as where an error lies, beside the
-    // statement mark, until the text changes.
-    void markErrorLine(int position);
+    // Marks where the server says an error lies: its line tinted and a wavy
+    // underline from `position` to the line's end, until the text changes.
+    void markError(int position);
     bool hasErrorMark() const { return !m_errorMark.isEmpty(); }
     // Selects start..end and scrolls it into view, e.g. a statement that failed.
     void selectRange(int start, int end);
@@ -50,6 +52,19 @@ public:
     // Adds the next slice of a large text; returns true once all is in.
     bool loadSlice();
 
+    SqlHighlighter *highlighter() const { return m_pHighlighter; }
+
+    // Each of these is one undo step. Lines are those the selection touches,
+    // or the cursor's line.
+    // Comments the lines out with "-- ", or takes it away when all have it.
+    void toggleLineComments();
+    void indentLines();
+    void unindentLines();
+    static constexpr int IndentWidth = 4;
+
+    int lineNumberWidth() const;
+    void paintLineNumbers(QPaintEvent *e);
+
 protected slots:
     virtual void OnPopupMenuSelectAll();
 
@@ -57,6 +72,8 @@ protected:
     void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
 
     // Builds a new context menu; the caller owns it.
     virtual QMenu *createPopupMenu(const QPoint &pos);
@@ -64,6 +81,16 @@ protected:
 private:
     void finishLoading();
     void applyMarks();
+    // Tab, Shift+Tab and Return as a code editor treats them; false for
+    // any other key.
+    bool handleIndentKey(QKeyEvent *e);
+    void newLineKeepingIndent();
+    void updateCursorMarks();
+    void updateLineNumberArea(const QRect &rect, int dy);
+
+    SqlHighlighter *m_pHighlighter = nullptr;
+    LineNumberArea *m_pLineNumberArea = nullptr;
+    QList<QTextEdit::ExtraSelection> m_cursorMarks;
 
     QList<QTextEdit::ExtraSelection> m_statementMark;
     QList<QTextEdit::ExtraSelection> m_errorMark;
