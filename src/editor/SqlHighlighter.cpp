@@ -100,15 +100,13 @@ void SqlHighlighter::highlightBlock(const QString &text)
 
 void SqlHighlighter::colour(const QString &text)
 {
-    SqlLexer lexer(text, SqlLexState::unpack(previousBlockState()));
+    const bool coloured = text.size() <= MaxColouredLine;
+    SqlLexer lexer(text, SqlLexState::unpack(previousBlockState()), coloured);
     SqlToken token;
     while (lexer.next(token)) {
-        if (token.start >= MaxColouredChars)
-            continue;
         const Kind kind = kindOf(token.kind);
-        if (kind != Plain)
-            setFormat(int(token.start), int(qMin<qsizetype>(token.length, MaxColouredChars)),
-                      format(kind));
+        if (coloured && kind != Plain)
+            setFormat(int(token.start), int(token.length), format(kind));
     }
     setCurrentBlockState(lexer.state().pack());
 }
