@@ -207,6 +207,7 @@ void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
     setPlainText(QString());
     document()->setUndoRedoEnabled(false);
     setReadOnly(true);
+    m_pHighlighter->setHeld(true);
     m_pending = text;
     m_loadedUpTo = 0;
     m_pendingCursor = cursor;
@@ -241,6 +242,7 @@ void QZTextEdit::finishLoading()
     m_loadedUpTo = -1;
     document()->setUndoRedoEnabled(true);
     setReadOnly(false);
+    m_pHighlighter->setHeld(false);
     QTextCursor c(document());
     c.setPosition(qBound(0, m_pendingCursor, int(document()->characterCount()) - 1));
     setTextCursor(c);

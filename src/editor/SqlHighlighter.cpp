@@ -148,9 +148,16 @@ void SqlHighlighter::insertQuietly(QTextCursor &cursor, const QString &text)
     m_to.setPosition(qMax(m_to.position(), cursor.block().position()));
 }
 
+void SqlHighlighter::setHeld(bool held)
+{
+    m_held = held;
+    if (!held && m_behind)
+        m_pCatchUp->start();
+}
+
 void SqlHighlighter::catchUp()
 {
-    if (!m_behind || !document())
+    if (!m_behind || m_held || !document())
         return;
     // Colours alone change no text: nobody listening for edits is told.
     const QSignalBlocker quiet(document());

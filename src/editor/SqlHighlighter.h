@@ -39,6 +39,10 @@ public:
     // in slices, rather than line by line before returning.
     void insertQuietly(QTextCursor &cursor, const QString &text);
 
+    // While held, nothing is coloured in slices: a text still being loaded
+    // gets there sooner without colours being worked out between its pieces.
+    void setHeld(bool held);
+
     static constexpr qint64 SliceMs = 12;
     // A longer line stays plain and is only read for the state the next
     // line starts in: Qt lays out a line of many colours several times
@@ -67,6 +71,7 @@ private:
     int m_revision = -1;
     bool m_catchingUp = false;
     bool m_behind = false;
+    bool m_held = false;
     QTextCursor m_from; // the first line that may be behind
     QTextCursor m_to;   // lines up to here are re-lexed whatever their state
     QTextCursor m_firstVisible;
