@@ -111,69 +111,54 @@ double timed(const std::function<void()> &step)
     return double(clock.nsecsElapsed()) / 1e6;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// What one run measures, printed at the end.
+struct Figures
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    int rows = 1000000;
-    const QStringList args = app.arguments();
-    if (const int at = args.indexOf(QStringLiteral("--rows")); at > 0 && at + 1 < args.size())
-        rows = args[at + 1].toInt();
-
-    const std::optional<TestServer> found = benchServer(Database);
-    if (!found)
-        return 1;
-    const TestServer &server = *found;
-    QString table;
-    if (!prepareTable(server, rows, table))
-        return 1;
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
-    const QString sql = QStringLiteral("select * from %1").arg(table);
-
-    std::vector<double> clientMs;
+    int rows = 0;
+    int columns = 0;
+    std::vector<double> clientMs, firstScreen, ctrlEnd, steps, exportMs, clientFileMs, wideMs;
     long clientPeak = 0;
+    double stallMs = 0, loadMs = 0, copyMs = 0, sortMs = 0, sortBackMs = 0;
+    qint64 growthKiB = 0, exportBytes = 0, clientBytes = 0;
+    bool atEnd = false;
+    int wideColumns = 0;
+};
+
+bool measureClient(const TestServer &server, const QString &sql, Figures &f)
+{
     for (int i = 0; i < 3; ++i) {
         const ClientRun run = runClient(server, sql);
         if (run.ms < 0) {
             std::printf("the mariadb client failed\n");
-            return 1;
+            return false;
         }
-        clientMs.push_back(run.ms);
-        clientPeak = std::max(clientPeak, run.peakKiB);
+        f.clientMs.push_back(run.ms);
+        f.clientPeak = std::max(f.clientPeak, run.peakKiB);
     }
+    return true;
+}
 
-    ScratchDirectory scratch;
-    QZQuorvinWindow window;
-    window.InitWindow();
-    window.resize(1280, 800);
-    window.show();
-    QTest::qWaitForWindowExposed(&window);
-    if (!connectWindow(window, server.params(Database))
-        || !QSqlDatabase::contains(QStringLiteral("MySQL"))) {
-        std::printf("could not connect\n");
-        return 1;
-    }
-    auto *grid = window.findChild<QTableView *>(QStringLiteral("m_pDataTable"));
-    window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))->currentPage()->setPlainText(sql);
+// F5 to the first screen, and the first screen's model until its last row.
+double runToFirstScreen(QZQuorvinWindow &window, QTableView *grid)
+{
+    // rows of the previous round are freed with their model
+    QAbstractItemModel *previous = grid->model();
+    return timed([&] {
+        window.findChild<QAction *>(QStringLiteral("m_pExecAct"))->trigger();
+        waitUntil([&] { return grid->model() != previous; });
+        grid->viewport()->repaint();
+    });
+}
 
-    std::vector<double> firstScreen;
-    double stallMs = 0, loadMs = 0;
-    qint64 growthKiB = 0;
+bool measureLoading(QZQuorvinWindow &window, QTableView *grid, Figures &f)
+{
     for (int i = 0; i < 3; ++i) {
         const qint64 before = residentKiB();
-        // rows of the previous round are freed with their model
-        QAbstractItemModel *previous = grid->model();
-        firstScreen.push_back(timed([&] {
-            window.findChild<QAction *>(QStringLiteral("m_pExecAct"))->trigger();
-            waitUntil([&] { return grid->model() != previous; });
-            grid->viewport()->repaint();
-        }));
+        f.firstScreen.push_back(runToFirstScreen(window, grid));
         auto *model = qobject_cast<ResultModel *>(grid->model());
         if (!model) {
             std::printf("the query gave no rows\n");
-            return 1;
+            return false;
         }
         // While the rest arrives, a 1 ms timer measures how long the event
         // loop is ever kept from running.
@@ -193,105 +178,150 @@ int main(int argc, char *argv[])
             finished.wait(60000);
         tick.stop();
         if (i == 0) {
-            loadMs = double(loading.nsecsElapsed()) / 1e6;
-            stallMs = worst;
-            growthKiB = residentKiB() - before;
+            f.loadMs = double(loading.nsecsElapsed()) / 1e6;
+            f.stallMs = worst;
+            f.growthKiB = residentKiB() - before;
         }
-        if (model->rowCount() != rows || model->loadFailed()) {
-            std::printf("loaded %d of %d rows\n", model->rowCount(), rows);
-            return 1;
+        if (model->rowCount() != f.rows || model->loadFailed()) {
+            std::printf("loaded %d of %d rows\n", model->rowCount(), f.rows);
+            return false;
         }
     }
+    return true;
+}
 
-    std::vector<double> ctrlEnd;
+void measureScrolling(QTableView *grid, Figures &f)
+{
     for (int i = 0; i < 5; ++i) {
         grid->scrollToTop();
         grid->viewport()->repaint();
-        ctrlEnd.push_back(timed([&] {
+        f.ctrlEnd.push_back(timed([&] {
             QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
             grid->viewport()->repaint();
         }));
     }
-    const bool atEnd = grid->currentIndex().row() == rows - 1;
-
-    grid->scrollTo(grid->model()->index(std::min(900000, rows - 1) - 20, 0), QAbstractItemView::PositionAtTop);
+    f.atEnd = grid->currentIndex().row() == f.rows - 1;
+    grid->scrollTo(grid->model()->index(std::min(900000, f.rows - 1) - 20, 0), QAbstractItemView::PositionAtTop);
     grid->viewport()->repaint();
-    std::vector<double> steps;
     QScrollBar *bar = grid->verticalScrollBar();
     for (int i = 0; i < 40; ++i) {
-        steps.push_back(timed([&] {
+        f.steps.push_back(timed([&] {
             bar->setValue(bar->value() + (i % 2 ? -1 : 1));
             grid->viewport()->repaint();
         }));
     }
+}
 
-    // Copy, sort and export of the whole loaded result.
+// Copy, sort and export of the whole loaded result.
+void measureCopySortExport(QZQuorvinWindow &window, QTableView *grid, const TestServer &server,
+                           const QString &sql, const QString &scratch, Figures &f)
+{
     auto *model = qobject_cast<ResultModel *>(grid->model());
-    const int columns = model->columnCount();
+    f.columns = model->columnCount();
     grid->selectAll();
-    const double copyMs = timed([&] {
-        window.findChild<QAction *>(QStringLiteral("m_pCopyCellsAct"))->trigger();
-    });
+    f.copyMs = timed([&] { window.findChild<QAction *>(QStringLiteral("m_pCopyCellsAct"))->trigger(); });
     grid->clearSelection();
-    const double sortMs = timed([&] { model->sort(3, Qt::AscendingOrder); });
-    const double sortBackMs = timed([&] { model->sort(3, Qt::DescendingOrder); });
+    f.sortMs = timed([&] { model->sort(3, Qt::AscendingOrder); });
+    f.sortBackMs = timed([&] { model->sort(3, Qt::DescendingOrder); });
     model->sort(-1);
-    const QByteArray exportPath = (scratch.path() + QStringLiteral("/export.csv")).toLocal8Bit();
-    const QByteArray clientPath = (scratch.path() + QStringLiteral("/client.tsv")).toLocal8Bit();
-    std::vector<double> exportMs, clientFileMs;
+    const QByteArray exportPath = (scratch + QStringLiteral("/export.csv")).toLocal8Bit();
+    const QByteArray clientPath = (scratch + QStringLiteral("/client.tsv")).toLocal8Bit();
     for (int i = 0; i < 3; ++i) {
-        clientFileMs.push_back(runClient(server, sql, clientPath.constData()).ms);
+        f.clientFileMs.push_back(runClient(server, sql, clientPath.constData()).ms);
         ResultExporter::Options csv;
         csv.format = ResultExporter::Format::Csv;
         csv.header = csv.byteOrderMark = true;
-        exportMs.push_back(timed([&] {
+        f.exportMs.push_back(timed([&] {
             ResultExporter(*model, csv).writeFile(QString::fromLocal8Bit(exportPath));
         }));
     }
-    const qint64 exportBytes = QFileInfo(QString::fromLocal8Bit(exportPath)).size();
-    const qint64 clientBytes = QFileInfo(QString::fromLocal8Bit(clientPath)).size();
+    f.exportBytes = QFileInfo(QString::fromLocal8Bit(exportPath)).size();
+    f.clientBytes = QFileInfo(QString::fromLocal8Bit(clientPath)).size();
+}
 
-    // A wide result: 4,096 columns x 300 rows, F5 to the first screen.
+// A wide result: 4,096 columns x 300 rows, F5 to the first screen.
+void measureWide(QZQuorvinWindow &window, QTableView *grid, Figures &f)
+{
     window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))
         ->currentPage()
         ->setPlainText(wideQuery());
-    std::vector<double> wideMs;
     for (int i = 0; i < 3; ++i) {
-        QAbstractItemModel *previous = grid->model();
-        wideMs.push_back(timed([&] {
-            window.findChild<QAction *>(QStringLiteral("m_pExecAct"))->trigger();
-            waitUntil([&] { return grid->model() != previous; });
-            grid->viewport()->repaint();
-        }));
+        f.wideMs.push_back(runToFirstScreen(window, grid));
         waitUntil([&] { return !qobject_cast<ResultModel *>(grid->model())->isLoading(); });
     }
-    const int wideColumns = grid->model()->columnCount();
+    f.wideColumns = grid->model()->columnCount();
+}
 
-    const double client = median(clientMs);
-    const double first = median(firstScreen);
-    std::printf("rows                 %d (%d columns)\n", rows, columns);
+void printFigures(const Figures &f)
+{
+    const double client = median(f.clientMs);
+    const double first = median(f.firstScreen);
+    std::printf("rows                 %d (%d columns)\n", f.rows, f.columns);
     std::printf("client fetch         %.1f ms (median of 3; mariadb --batch to /dev/null)\n", client);
     std::printf("first screen         %.1f ms (median of 3), ratio %.3f of the client (target <= 0.05)\n",
                 first, first / client);
-    std::printf("all rows loaded      %.1f ms after the first screen\n", loadMs);
-    std::printf("longest loop stall   %.1f ms while loading (target <= 50)\n", stallMs);
+    std::printf("all rows loaded      %.1f ms after the first screen\n", f.loadMs);
+    std::printf("longest loop stall   %.1f ms while loading (target <= 50)\n", f.stallMs);
     std::printf("Ctrl+End             %.2f ms (median of 5; target <= 20), landed on the last row: %s\n",
-                median(ctrlEnd), atEnd ? "yes" : "no");
+                median(f.ctrlEnd), f.atEnd ? "yes" : "no");
     std::printf("scroll step @900k    %.2f ms median, %.2f ms worst of 40 (target <= 5)\n",
-                median(steps), *std::max_element(steps.begin(), steps.end()));
+                median(f.steps), *std::max_element(f.steps.begin(), f.steps.end()));
     std::printf("memory growth        %.1f MiB, client peak RSS %.1f MiB, ratio %.3f (target <= 1.0)\n",
-                growthKiB / 1024.0, clientPeak / 1024.0, double(growthKiB) / double(clientPeak));
-
-    std::printf("copy all rows         %.1f ms (Ctrl+C with every cell selected; target <= 2000)\n", copyMs);
+                f.growthKiB / 1024.0, f.clientPeak / 1024.0, double(f.growthKiB) / double(f.clientPeak));
+    std::printf("copy all rows         %.1f ms (Ctrl+C with every cell selected; target <= 2000)\n", f.copyMs);
     std::printf("sort by DECIMAL       %.1f ms ascending, %.1f ms descending (target <= 1000)\n",
-                sortMs, sortBackMs);
+                f.sortMs, f.sortBackMs);
     std::printf("export to CSV         %.1f ms (median of 3, %.1f MiB); client to a file %.1f ms "
                 "(%.1f MiB), ratio %.3f (target <= 0.5)\n",
-                median(exportMs), exportBytes / 1048576.0, median(clientFileMs),
-                clientBytes / 1048576.0, median(exportMs) / median(clientFileMs));
+                median(f.exportMs), f.exportBytes / 1048576.0, median(f.clientFileMs),
+                f.clientBytes / 1048576.0, median(f.exportMs) / median(f.clientFileMs));
     std::printf("wide first screen     %.1f ms (median of 3; %d columns x 300 rows; target <= 500)\n",
-                median(wideMs), wideColumns);
+                median(f.wideMs), f.wideColumns);
+}
 
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Figures f;
+    f.rows = 1000000;
+    const QStringList args = app.arguments();
+    if (const int at = args.indexOf(QStringLiteral("--rows")); at > 0 && at + 1 < args.size())
+        f.rows = args[at + 1].toInt();
+
+    const std::optional<TestServer> found = benchServer(Database);
+    if (!found)
+        return 1;
+    const TestServer &server = *found;
+    QString table;
+    if (!prepareTable(server, f.rows, table))
+        return 1;
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    const QString sql = QStringLiteral("select * from %1").arg(table);
+    if (!measureClient(server, sql, f))
+        return 1;
+
+    ScratchDirectory scratch;
+    QZQuorvinWindow window;
+    window.InitWindow();
+    window.resize(1280, 800);
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+    if (!connectWindow(window, server.params(Database))
+        || !QSqlDatabase::contains(QStringLiteral("MySQL"))) {
+        std::printf("could not connect\n");
+        return 1;
+    }
+    auto *grid = window.findChild<QTableView *>(QStringLiteral("m_pDataTable"));
+    window.findChild<QZEditTabWidget *>(QStringLiteral("m_pTabWidget"))->currentPage()->setPlainText(sql);
+    if (!measureLoading(window, grid, f))
+        return 1;
+    measureScrolling(grid, f);
+    measureCopySortExport(window, grid, server, sql, scratch.path(), f);
+    measureWide(window, grid, f);
+    printFigures(f);
     window.findChild<QAction *>(QStringLiteral("m_pDisconnectAct"))->trigger();
-    return atEnd ? 0 : 1;
+    return f.atEnd ? 0 : 1;
 }

@@ -22,6 +22,59 @@ namespace {
 
 const QString Database = QStringLiteral("vq_bench");
 
+bool resetTable(const QSqlDatabase &check)
+{
+    return exec(check, "DROP TABLE IF EXISTS script_rows")
+        && exec(check, "CREATE TABLE script_rows (id INT PRIMARY KEY, note VARCHAR(60)) "
+                       "ENGINE=InnoDB CHARACTER SET utf8mb4");
+}
+
+// The mariadb client reading the script from a file: milliseconds, or -1.
+double clientRun(const TestServer &server, const QString &path)
+{
+    QProcess mariadb;
+    mariadb.setStandardInputFile(path);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MYSQL_PWD"), server.password);
+    mariadb.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    clock.start();
+    mariadb.start(QStringLiteral("mariadb"),
+                  { QStringLiteral("--no-defaults"), QStringLiteral("-h"), server.host,
+                    QStringLiteral("-P"), QString::number(server.port), QStringLiteral("-u"),
+                    server.user, Database });
+    if (!mariadb.waitForFinished(600000) || mariadb.exitCode() != 0) {
+        std::printf("the mariadb client failed: %s\n", mariadb.readAllStandardError().constData());
+        return -1;
+    }
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// The program's own run of the script, committed: milliseconds, or -1.
+double ourRun(const TestServer &server, const QSqlDatabase &check, const QString &script,
+              int statements)
+{
+    DatabaseConnection connection;
+    if (!openAndWait(connection, server.params(Database)))
+        return -1;
+    QueryExecutor executor(&connection);
+    executor.setCommitQuestion([](const QueryExecutor::Change &) { return QueryExecutor::Yes; });
+    QString last;
+    QObject::connect(&executor, &QueryExecutor::message,
+                     [&last](const QString &text) { last = text; });
+    QElapsedTimer clock;
+    clock.start();
+    executor.executeScript(splitStatements(script).statements);
+    waitUntil([&] { return !executor.running(); }, 600000);
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    const int stored = scalar(check, "SELECT COUNT(*) FROM script_rows").toInt();
+    if (last != QStringLiteral("コミットしました。") || stored != statements) {
+        std::printf("the script did not commit: %s, %d rows\n", qPrintable(last), stored);
+        return -1;
+    }
+    return ms;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -36,11 +89,6 @@ int main(int argc, char *argv[])
         return 1;
     const TestServer &server = *found;
     const QSqlDatabase check = server.check(QStringLiteral("check"), Database);
-    auto resetTable = [&] {
-        return exec(check, "DROP TABLE IF EXISTS script_rows")
-            && exec(check, "CREATE TABLE script_rows (id INT PRIMARY KEY, note VARCHAR(60)) "
-                           "ENGINE=InnoDB CHARACTER SET utf8mb4");
-    };
 
     QString script;
     for (int i = 1; i <= statements; ++i)
@@ -53,44 +101,14 @@ int main(int argc, char *argv[])
 
     std::vector<double> client, ours;
     for (int round = 0; round < 3; ++round) {
-        if (!resetTable())
+        if (!resetTable(check))
             return 1;
-        QProcess mariadb;
-        mariadb.setStandardInputFile(file.fileName());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("MYSQL_PWD"), server.password);
-        mariadb.setProcessEnvironment(env);
-        QElapsedTimer clock;
-        clock.start();
-        mariadb.start(QStringLiteral("mariadb"),
-                      { QStringLiteral("--no-defaults"), QStringLiteral("-h"), server.host,
-                        QStringLiteral("-P"), QString::number(server.port), QStringLiteral("-u"),
-                        server.user, Database });
-        if (!mariadb.waitForFinished(600000) || mariadb.exitCode() != 0) {
-            std::printf("the mariadb client failed: %s\n", mariadb.readAllStandardError().constData());
+        client.push_back(clientRun(server, file.fileName()));
+        if (client.back() < 0 || !resetTable(check))
             return 1;
-        }
-        client.push_back(double(clock.nsecsElapsed()) / 1e6);
-
-        if (!resetTable())
+        ours.push_back(ourRun(server, check, script, statements));
+        if (ours.back() < 0)
             return 1;
-        DatabaseConnection connection;
-        if (!openAndWait(connection, server.params(Database)))
-            return 1;
-        QueryExecutor executor(&connection);
-        executor.setCommitQuestion([](const QueryExecutor::Change &) { return QueryExecutor::Yes; });
-        QString last;
-        QObject::connect(&executor, &QueryExecutor::message,
-                         [&last](const QString &text) { last = text; });
-        clock.restart();
-        executor.executeScript(splitStatements(script).statements);
-        waitUntil([&] { return !executor.running(); }, 600000);
-        ours.push_back(double(clock.nsecsElapsed()) / 1e6);
-        const int stored = scalar(check, "SELECT COUNT(*) FROM script_rows").toInt();
-        if (last != QStringLiteral("コミットしました。") || stored != statements) {
-            std::printf("the script did not commit: %s, %d rows\n", qPrintable(last), stored);
-            return 1;
-        }
     }
     std::printf("script of %d INSERTs   %.0f ms (median of 3); mariadb < script.sql %.0f ms, "
                 "ratio %.2f (target <= 1.2)\n",

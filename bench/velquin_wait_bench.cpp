@@ -95,27 +95,10 @@ int closeChild(const TestServer &server)
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The longest stalls while a statement sleeps, while slow rows trickle in
+// and while many rows stream.
+void printStalls(Session &s, bool quick)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
-    QApplication app(argc, argv);
-    const std::optional<TestServer> found = benchServer(Database);
-    if (!found)
-        return 1;
-    const TestServer &server = *found;
-    ScratchDirectory scratch;
-    if (app.arguments().contains(QStringLiteral("--close-child")))
-        return closeChild(server);
-    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
-
-    Session s;
-    if (!s.start(server)) {
-        std::printf("could not connect\n");
-        return 1;
-    }
     auto runAndMeasure = [&](const QString &sql, qint64 *total) {
         s.type(sql);
         s.trigger("m_pExecAct");
@@ -137,24 +120,29 @@ int main(int argc, char *argv[])
         QStringLiteral("select seq, concat('備考', seq), seq * 1.5 from seq_1_to_%1").arg(manyRows), &took);
     std::printf("stall, %d rows streaming   %4lld ms (target <= 50); the stream took %lld ms\n",
                 manyRows, manyStall, took);
+}
 
-    // Escape: from the key to "キャンセルしました。".
-    auto cancelTime = [&](const QString &sql, bool afterRows) {
-        s.lastStatus.clear();
-        s.type(sql);
-        s.trigger("m_pExecAct");
-        if (afterRows)
-            waitUntil([&] { return s.model() && s.model()->isLoading() && s.model()->rowCount() > 1000; });
-        else
-            waitUntil([] { return false; }, 500);
-        QElapsedTimer clock;
-        clock.start();
-        s.trigger("m_pCancelAct");
-        waitUntil([&] { return s.lastStatus == QStringLiteral("キャンセルしました。"); }, 10000);
-        const qint64 ms = clock.elapsed();
-        waitUntil([&] { return s.idle(); });
-        return ms;
-    };
+// Escape: from the key to "キャンセルしました。".
+qint64 cancelTime(Session &s, const QString &sql, bool afterRows)
+{
+    s.lastStatus.clear();
+    s.type(sql);
+    s.trigger("m_pExecAct");
+    if (afterRows)
+        waitUntil([&] { return s.model() && s.model()->isLoading() && s.model()->rowCount() > 1000; });
+    else
+        waitUntil([] { return false; }, 500);
+    QElapsedTimer clock;
+    clock.start();
+    s.trigger("m_pCancelAct");
+    waitUntil([&] { return s.lastStatus == QStringLiteral("キャンセルしました。"); }, 10000);
+    const qint64 ms = clock.elapsed();
+    waitUntil([&] { return s.idle(); });
+    return ms;
+}
+
+void printCancels(Session &s, const TestServer &server)
+{
     QElapsedTimer connectClock;
     connectClock.start();
     {
@@ -164,10 +152,14 @@ int main(int argc, char *argv[])
     QSqlDatabase::removeDatabase(QStringLiteral("probe"));
     const qint64 secondConnection = connectClock.elapsed();
     std::printf("Escape, select sleep(60)         %4lld ms (target <= 1000); opening a connection took %lld ms\n",
-                cancelTime(QStringLiteral("select sleep(60)"), false), secondConnection);
+                cancelTime(s, QStringLiteral("select sleep(60)"), false), secondConnection);
     std::printf("Escape, 10,000,000 rows streaming %4lld ms (target <= 1000)\n",
-                cancelTime(QStringLiteral("select * from seq_1_to_10000000"), true));
+                cancelTime(s, QStringLiteral("select * from seq_1_to_10000000"), true));
+}
 
+// Runs closeChild() in a process of its own and times its end.
+void printClose()
+{
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--close-child") });
@@ -182,5 +174,29 @@ int main(int argc, char *argv[])
     }, 120000);
     std::printf("close while 10,000,000 rows stream: the process ended %lld ms later (target <= 1000)\n",
                 sawClosing ? closing.elapsed() : -1);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    QApplication app(argc, argv);
+    const std::optional<TestServer> found = benchServer(Database);
+    if (!found)
+        return 1;
+    const TestServer &server = *found;
+    ScratchDirectory scratch;
+    if (app.arguments().contains(QStringLiteral("--close-child")))
+        return closeChild(server);
+    Session s;
+    if (!s.start(server)) {
+        std::printf("could not connect\n");
+        return 1;
+    }
+    printStalls(s, app.arguments().contains(QStringLiteral("--quick")));
+    printCancels(s, server);
+    printClose();
     return 0;
 }

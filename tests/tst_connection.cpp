@@ -102,6 +102,7 @@ private slots:
     void connectionKilledUnderAStream();
     void closingWhileRowsStreamIsQuick();
     void statementThatWillNotStopLosesItsConnection();
+    void closeDoesNotWaitForAKill();
 
 private:
     TestServer m_server;
@@ -152,13 +153,16 @@ void tst_Connection::openFailures()
 void tst_Connection::silentPeers_data()
 {
     QTest::addColumn<int>("packets");
-    QTest::newRow("silent from the start") << 0;
-    QTest::newRow("silent after the login") << 2;
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("silent from the start") << 0 << false;
+    QTest::newRow("silent after the login") << 2 << false;
+    QTest::newRow("given up on by the user") << 0 << true;
 }
 
 void tst_Connection::silentPeers()
 {
     QFETCH(int, packets);
+    QFETCH(bool, cancelled);
     SilentProxy proxy(m_server, packets);
     ConnectionParams params = m_server.params(Database);
     params.port = proxy.serverPort();
@@ -169,8 +173,11 @@ void tst_Connection::silentPeers()
     clock.start();
     DbError error{ -1, {}, {} };
     connection.open(params, [&](const DbError &e) { error = e; });
+    if (cancelled)
+        QTimer::singleShot(300, &connection, &DatabaseConnection::cancel);
     QTRY_VERIFY_WITH_TIMEOUT(error.code != -1, 10000);
     QVERIFY2(error.isSet(), "a silent peer cannot be connected");
+    QCOMPARE(error.cancelled, cancelled);
     QVERIFY2(clock.elapsed() < 3500, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(meter.worst < 200, qPrintable(QString::number(meter.worst)));
     QCOMPARE(connection.state(), DatabaseConnection::Closed);
@@ -329,6 +336,28 @@ void tst_Connection::statementThatWillNotStopLosesItsConnection()
     QCOMPARE(connection.state(), DatabaseConnection::Closed);
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
     QVERIFY(!connection.isBusy());
+}
+
+void tst_Connection::closeDoesNotWaitForAKill()
+{
+    SilentProxy proxy(m_server, -1);
+    ConnectionParams params = m_server.params(Database);
+    params.port = proxy.serverPort();
+    auto connection = std::make_unique<DatabaseConnection>();
+    connection->setCancelGrace(60000);
+    QVERIFY(openAndWait(*connection, params));
+    proxy.silent = true; // the statement hangs, and so does the KILL for it
+    connection->run(QStringLiteral("select 1"), false, [](const StatementResult &) {});
+    QTest::qWait(200);
+    connection->cancel();
+    connection->run(QStringLiteral("select 2"), false, [](const StatementResult &) {});
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    connection->close();
+    QVERIFY(!QSqlDatabase::contains(QStringLiteral("MySQL")));
+    connection.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_MAIN(tst_Connection)

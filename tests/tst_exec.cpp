@@ -21,6 +21,16 @@
 
 namespace {
 
+// How many connections a model's rowsInserted has: each one is work per batch.
+struct Receivers : QObject
+{
+    static int rowsInserted(const QObject *model)
+    {
+        return static_cast<const Receivers *>(model)->receivers(
+            SIGNAL(rowsInserted(QModelIndex, int, int)));
+    }
+};
+
 const QString Database = QStringLiteral("vq_exec");
 const QString T = QStringLiteral("トランザクション開始");
 const QString NoQuestion = QStringLiteral("-");
@@ -39,6 +49,7 @@ private slots:
     void outcomes_data();
     void outcomes();
     void failedBeginRunsNothing();
+    void cancelAtOnceRunsNothing();
     void scripts_data();
     void scripts();
     void selectionCursorAndFailingStatement();
@@ -47,6 +58,7 @@ private slots:
     void commitBoxThroughWindow();
     void withoutConnectionAsksToConnect();
     void windowStaysResponsiveAndCancels();
+    void closingTheRunningTabCancelsItsRun();
 
 private:
     QString items() const;
@@ -65,7 +77,7 @@ void tst_Exec::initTestCase()
 void tst_Exec::init()
 {
     const QSqlDatabase db = QSqlDatabase::database(QStringLiteral("check"));
-    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection"));
+    QVERIFY(exec(db, "DROP TABLE IF EXISTS items, audit, deleted_items, selection, zz"));
     QVERIFY(exec(db, "CREATE TABLE items (id INT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"));
     QVERIFY(exec(db, "INSERT INTO items VALUES (1, 'one'), (2, 'two'), (3, NULL)"));
     QVERIFY(exec(db, "CREATE TABLE audit (v INT) ENGINE=MyISAM"));
@@ -99,8 +111,11 @@ void tst_Exec::outcomes_data()
     QTest::newRow("query") << "select * from items" << -1 << NoQuestion << QStringList() << start;
     QTest::newRow("query error") << "select * form items" << -1 << NoQuestion
                                  << QStringList{ "データベースに接続して下さい。" } << start;
-    QTest::newRow("no result set") << "create table selection (id int)" << -1 << NoQuestion
-                                   << QStringList{ "Query OK, affected rows: 0" } << start;
+    QTest::newRow("statement that commits by itself") << "create table selection (id int)"
+                                                      << -1 << NoQuestion
+                                                      << QStringList{ committed } << start;
+    QTest::newRow("session statement") << "SET @x = 1" << -1 << NoQuestion
+                                       << QStringList{ "Query OK, affected rows: 0" } << start;
     QTest::newRow("insert yes") << "insert into items values (4, 'four')" << int(Q::Yes) << "1"
                                 << QStringList{ T, "コミットしました。" }
                                 << "1:one,2:two,3:-,4:four|1|1";
@@ -112,27 +127,33 @@ void tst_Exec::outcomes_data()
                                    << QStringList{ T, "ロールバックしました。" } << start;
     QTest::newRow("delete other answer") << "delete from items where id = 1" << int(Q::Other)
                                          << "1" << QStringList{ T } << "2:two,3:-|1|1";
-    // One F5 is one statement on the wire: the rest of the text makes it a
-    // syntax error instead of a change that never saw the question.
-    QTest::newRow("query then delete") << "select * from items; delete from items where id = 3"
-                                       << -1 << NoQuestion
-                                       << QStringList{ "データベースに接続して下さい。" } << start;
+    // A script that would commit by itself runs only when agreed to.
     QTest::newRow("query then drop") << "select 1; drop table items" << -1 << NoQuestion
-                                     << QStringList{ "データベースに接続して下さい。" } << start;
+                                     << QStringList{ "実行を取り止めました。" } << start;
     QTest::newRow("update then failing delete")
         << "update items set name='changed' where id=2; delete from no_such_table" << -1
         << NoQuestion << QStringList{ T, "エラー" } << start;
     QTest::newRow("insert then commit") << "insert into items values (70,'seventy'); commit"
-                                        << -1 << NoQuestion << QStringList{ T, "エラー" } << start;
+                                        << -1 << NoQuestion
+                                        << QStringList{ "実行を取り止めました。" } << start;
+    // Capitals, comments before it and a subquery do not make a change a query.
+    QTest::newRow("delete in capitals") << "DELETE FROM items WHERE id = 3" << int(Q::No) << "1"
+                                        << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("comment naming a query") << "/* select */ update items set name = 'X'"
+                                            << int(Q::No) << "3"
+                                            << QStringList{ T, "ロールバックしました。" } << start;
+    QTest::newRow("subquery in a delete")
+        << "delete from items where id in (select id from deleted_items) or name <> 'deleted'"
+        << int(Q::Yes) << "2" << QStringList{ T, "コミットしました。" } << "3:-|1|1";
     QTest::newRow("duplicate key") << "insert into items values (1, 'again')" << -1 << NoQuestion
                                    << QStringList{ T, "エラー" } << start;
     // Statements the server commits by themselves get no question.
     QTest::newRow("alter") << "alter table items add column updated_at datetime" << -1
-                           << NoQuestion << QStringList{ T, committed } << start;
+                           << NoQuestion << QStringList{ committed } << start;
     QTest::newRow("truncate") << "truncate table deleted_items" << -1 << NoQuestion
-                              << QStringList{ T, committed } << "1:one,2:two,3:-|1|0";
+                              << QStringList{ committed } << "1:one,2:two,3:-|1|0";
     QTest::newRow("drop") << "drop table deleted_items" << -1 << NoQuestion
-                          << QStringList{ T, committed } << "";
+                          << QStringList{ committed } << "";
     QTest::newRow("non-transactional rollback")
         << "update audit set v = 99" << int(Q::No) << "1"
         << QStringList{ T, "一部の変更は元に戻せませんでした。" } << "1:one,2:two,3:-|99|1";
@@ -185,6 +206,27 @@ void tst_Exec::outcomes()
              0);
 }
 
+void tst_Exec::cancelAtOnceRunsNothing()
+{
+    // Escape while the script's first request is on its way: nothing of it runs.
+    DatabaseConnection connection;
+    QVERIFY(openAndWait(connection, m_server.params(Database)));
+    QueryExecutor executor(&connection);
+    bool asked = false;
+    executor.setCommitQuestion([&](const QueryExecutor::Change &) {
+        asked = true;
+        return QueryExecutor::Yes;
+    });
+    QSignalSpy messages(&executor, &QueryExecutor::message);
+    // The MyISAM table shows whether anything ran: a rollback cannot undo it.
+    executor.execute(QStringLiteral("update audit set v = 5; insert into items values (4, 'four')"));
+    executor.cancel();
+    QTRY_VERIFY(!executor.running() && !connection.isBusy());
+    QVERIFY(!asked);
+    QCOMPARE(messages.last().first().toString(), QStringLiteral("キャンセルしました。"));
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|1|1"));
+}
+
 void tst_Exec::failedBeginRunsNothing()
 {
     DatabaseConnection connection;
@@ -233,13 +275,33 @@ void tst_Exec::scripts_data()
         << int(Q::Yes) << QStringList{ "実行を取り止めました。" } << 0 << start;
     QTest::newRow("implicit commit agreed")
         << "truncate table deleted_items; insert into items values (4, 'four')" << true
-        << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" } << 0
+        << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
         << "1:one,2:two,3:-,4:four|1|0";
+    // Statements before the first change run outside the transaction, as
+    // the client runs them: this one is refused inside one.
+    QTest::newRow("session statement before the first change")
+        << "set transaction isolation level read committed; insert into items values (4, 'four')"
+        << false << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 0
+        << "1:one,2:two,3:-,4:four|1|1";
+    // After a statement that commits by itself the next change begins a new
+    // transaction: a later failure undoes it instead of leaving it committed.
+    QTest::newRow("changes after an implicit commit are undone on failure")
+        << "create table zz (i int) engine=InnoDB; insert into zz values (1); "
+           "update items set name = 'x' where id = 1; insert into items values (1, 'dup')"
+        << true << int(Q::Yes) << QStringList{ T, "エラー" } << 0 << start;
+    QTest::newRow("compound statement is a change")
+        << "DELIMITER //\nif 1 then delete from items where id = 3; end if//\nDELIMITER ;\nselect 1"
+        << false << int(Q::No) << QStringList{ T, "ロールバックしました。" } << 1 << start;
+    // Every result of a CALL is read: its failure after a result set is the
+    // statement's failure, and what it inserted before is undone.
+    QTest::newRow("procedure failing after its result set")
+        << "DELIMITER //\ncreate procedure p() begin insert into items values (8, 'eight'); "
+           "select 1; insert into items values (1, 'dup'); end//\nDELIMITER ;\ncall p()"
+        << true << int(Q::Yes) << QStringList{ T, "エラー" } << 1 << start;
     QTest::newRow("procedure between delimiters")
         << "DELIMITER //\ncreate procedure p() begin select 1; select 2; end//\nDELIMITER ;\n"
            "call p(); select 3"
-        << true << int(Q::Yes) << QStringList{ T, "変更は既にコミットされました。元に戻せません。" }
-        << 2 << start;
+        << true << int(Q::Yes) << QStringList{ T, "コミットしました。" } << 2 << start;
 }
 
 void tst_Exec::scripts()
@@ -325,6 +387,12 @@ void tst_Exec::resultPerTab()
     QCOMPARE(header(), QStringLiteral("first_tab"));
     tabs->setCurrentIndex(1);
     QCOMPARE(header(), QStringLiteral("second_tab"));
+    const int receivers = Receivers::rowsInserted(second);
+    for (int i = 0; i < 3; ++i) {
+        tabs->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);
+    }
+    QCOMPARE(Receivers::rowsInserted(second), receivers); // shown again, wired once
     tabs->CloseTab(); // its result goes with it
     QVERIFY(!second);
     QCOMPARE(header(), QStringLiteral("first_tab"));
@@ -407,6 +475,26 @@ void tst_Exec::windowStaysResponsiveAndCancels()
     QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
     QVERIFY(!cancelAct->isEnabled());
 
+    session.run(QStringLiteral("select 42"));
+    QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+    session.stop();
+}
+
+void tst_Exec::closingTheRunningTabCancelsItsRun()
+{
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    session.type(QStringLiteral("select sleep(20) as closed_tab"));
+    session.trigger("m_pExecAct");
+    QTest::qWait(300);
+    session.trigger("m_pCloseTabAct");
+    QTRY_VERIFY_WITH_TIMEOUT(session.idle(), 8000);
+    QCOMPARE(session.statuses().constLast(), QStringLiteral("キャンセルしました。"));
+    // Nothing of the closed tab's run reaches the tab shown now, nor stays.
+    QTest::qWait(200);
+    QVERIFY(!qobject_cast<ResultModel *>(session.grid()->model()));
+    QVERIFY(session.window().findChildren<ResultModel *>().isEmpty());
     session.run(QStringLiteral("select 42"));
     QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
     session.stop();

@@ -65,8 +65,8 @@ void tst_MessageLog::statements_data()
         << "set session sql_mode = '';\nupdate items set tiny = 300 where id < 3" << ""
         << "影響を受けた行 2 .*\\n\\s+警告 2 件: Warning 1264: Out of range.*\\n.*ROLLBACK\\n\\s+ロールバックしました"
         << -1 << previous;
-    QTest::newRow("capitals are not run") << "SELECT 1" << "" << "SELECT 1\\n\\s+実行しませんでした.*小文字"
-                                          << -1 << previous;
+    QTest::newRow("capitals run as any statement")
+        << "SHOW TABLES" << "" << "SHOW TABLES\\s+\\d+ 行 · 最初の行まで" << -1 << "^\\d+ 行 · ";
 }
 
 void tst_MessageLog::statements()
@@ -139,6 +139,7 @@ void tst_MessageLog::floodStaysBounded()
         model->add(QStringLiteral("select %1\nfrom t").arg(i) + QString(i == 9999 ? 100000 : 0, 'x'),
                    QStringLiteral("line\nbreak\x01") + QString(5000, QLatin1Char('e')),
                    { QStringLiteral("a\r\nb") });
+    model->flush(); // a flood reaches the view in batches
     const QStringList lines = log(s).split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 1 + MessageLog::DefaultCapacity * 3);
     QCOMPARE(lines.first(), QStringLiteral("（古い記録 9,000 件を削除しました）"));

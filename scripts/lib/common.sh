@@ -4,13 +4,13 @@
 VELQUIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages the program needs to build and run.
-VELQUIN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libqt6sql6-mysql libmariadb-dev)
+VELQUIN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libqt6sql6-mysql libmariadb-dev libssl-dev)
 # A private server needs only mariadbd, mariadb-install-db and the client:
 # mariadb-server-core has them without the system service, which would
 # install itself on 3306 and start at every boot.
 VELQUIN_SERVER_PACKAGES=(mariadb-server-core mariadb-client)
 # ...and what the tests add.
-VELQUIN_TEST_PACKAGES=("${VELQUIN_SERVER_PACKAGES[@]}" clang libclang-rt-14-dev procps)
+VELQUIN_TEST_PACKAGES=("${VELQUIN_SERVER_PACKAGES[@]}" clang libclang-rt-14-dev procps openssl)
 
 as_root() {
   if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
@@ -93,20 +93,50 @@ interruptible() {
   wait "$!"
 }
 
-# Starts a private server: start_private_server DIR PORT. Never touches the
-# system's own server (different data directory and socket).
+# A fresh data directory in DIR/data for a server that has not run yet.
+install_server_data() {
+  local dir=$1
+  interruptible "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
+    --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
+    >"$dir/install.log" 2>&1 || { cat "$dir/install.log"; return 1; }
+}
+
+# Throwaway certificates for TLS tests, made fresh in DIR: a CA (ca.pem), a
+# server certificate for localhost and 127.0.0.1 (server.pem, server-key.pem),
+# a client certificate from the same CA (client.pem, client-key.pem) and an
+# unrelated CA (other-ca.pem) whose trust the server's certificate fails.
+make_test_certificates() {
+  local dir=$1 name
+  mkdir -p "$dir" || return 1
+  (
+    cd "$dir" || exit 1
+    umask 077
+    for name in ca other-ca; do
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Velquin test $name" \
+        -keyout "$name-key.pem" -out "$name.pem" 2>/dev/null || exit 1
+    done
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' >server.ext
+    printf 'extendedKeyUsage=clientAuth\n' >client.ext
+    for name in server client; do
+      openssl req -newkey rsa:2048 -nodes -subj "/CN=${name/server/localhost}" \
+        -keyout "$name-key.pem" -out "$name.csr" 2>/dev/null &&
+        openssl x509 -req -in "$name.csr" -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+          -days 2 -extfile "$name.ext" -out "$name.pem" 2>/dev/null || exit 1
+    done
+    rm -f ./*.csr ./*.ext ./*.srl
+  )
+}
+
+# Starts a private server: start_private_server DIR PORT [mariadbd options].
+# Never touches the system's own server (different data directory and socket).
 start_private_server() {
   local dir port=$2
   dir=$(server_dir "$1") || return 1
-  if [[ ! -d $dir/data/mysql ]]; then
-    interruptible "$(mariadb_bin mariadb-install-db)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
-      --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
-      >"$dir/install.log" 2>&1 || { cat "$dir/install.log"; return 1; }
-  fi
+  [[ -d $dir/data/mysql ]] || install_server_data "$dir" || return 1
   "$(mariadb_bin mariadbd)" --no-defaults --datadir="$dir/data" --user="$(id -un)" \
     --socket="$dir/sock" --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
     --pid-file="$dir/pid" --log-error="$dir/err.log" --innodb-buffer-pool-size=256M \
-    >>"$dir/stdout.log" 2>&1 &
+    "${@:3}" >>"$dir/stdout.log" 2>&1 &
   local server=$! i
   echo "$server" >"$dir/launched.pid"
   for i in $(seq 1 300); do

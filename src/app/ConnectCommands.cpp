@@ -1,43 +1,17 @@
-// Connect and Disconnect: the window's side of the one connection. The
-// connection object opens and closes it off this thread; the window shows
-// the dialog, the caption and the status texts.
+// Connect and Disconnect: the connection opens and closes off this thread;
+// the window shows the dialog, the caption and the status texts.
 
 #include "QZQuorvinWindow.h"
 
 #include "ConnectDialog.h"
+#include "ConnectionTexts.h"
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
 
 #include <QDebug>
+#include <QLabel>
 #include <QPointer>
 #include <QSqlDatabase>
-
-namespace {
-
-const QString ProductName = QStringLiteral("Velquin");
-
-// Why a failed connect failed, and, where the usual mistake is plain, what
-// to try instead.
-QString connectFailure(const DbError &error, const QString &host)
-{
-    QString text = QStringLiteral("接続できませんでした: ") + error.text();
-    // 2002: the client library took "localhost" to mean the local socket.
-    if (error.code == 2002 && (host.isEmpty() || host == QLatin1String("localhost")))
-        text += QStringLiteral(" · localhost はソケットで接続します。TCP で接続するには "
-                               "127.0.0.1 を指定して下さい");
-    return text;
-}
-
-} // namespace
-
-QString QZQuorvinWindow::connectionTarget(const QString &host, int port, const QString &user,
-                                          const QString &database)
-{
-    const QString shownHost = host.isEmpty() ? QStringLiteral("localhost") : host;
-    const QString shownPort = port < 0 ? QStringLiteral("既定のポート") : QString::number(port);
-    return user + QLatin1Char('@') + shownHost + QLatin1Char(':') + shownPort + QLatin1Char('/')
-        + database;
-}
 
 void QZQuorvinWindow::Connect()
 {
@@ -54,16 +28,15 @@ void QZQuorvinWindow::Connect()
         return;
 
     const ConnectionParams params = m_pConnectDialog->params();
-
     QPointer<ConnectDialog> dialog = m_pConnectDialog;
-    const QString target = QStringLiteral("接続 ")
-        + connectionTarget(params.host, params.port, params.user, params.database);
-    m_pConnection->open(params, [this, dialog, params, target](const DbError &error) {
-        updateRunActions();
-        m_pLog->add(target, error.isSet() ? connectFailure(error, params.host)
-                                          : QStringLiteral("接続しました"));
+    m_pConnection->open(params, [this, dialog, params](const DbError &error) {
+        updateActions();
+        m_pLog->add(QStringLiteral("接続 ") + connectionTarget(params),
+                    error.isSet() ? connectFailureText(error, params.host)
+                                  : QStringLiteral("接続しました"));
+        updateTlsLabel();
         if (error.isSet()) {
-            if (error.message == QLatin1String("cancelled"))
+            if (error.cancelled)
                 emit message(QStringLiteral("キャンセルしました。"));
             connectionFailed();
             return;
@@ -72,23 +45,25 @@ void QZQuorvinWindow::Connect()
         if (dialog)
             dialog->WriteSettings();
     });
-    updateRunActions();
+    updateActions();
 }
 
 void QZQuorvinWindow::connectionOpened(const QString &database, const QString &user)
 {
-    setWindowTitle(ProductName + QLatin1Char('(') + database + QLatin1Char('@') + user
+    setWindowTitle(QStringLiteral("Velquin") + QLatin1Char('(') + database + QLatin1Char('@') + user
                    + QStringLiteral("...に接続)"));
-    qDebug().noquote() << ProductName;
+    qDebug().noquote() << QStringLiteral("Velquin");
     emit message(QStringLiteral("接続完了。"));
 }
 
 void QZQuorvinWindow::connectionFailed()
 {
     emit message(QStringLiteral("接続できませんでした。"));
-    setWindowTitle(ProductName);
+    setWindowTitle(QStringLiteral("Velquin"));
 }
 
+// The connection's own thread finishes the close; the window stops
+// listening to what was on its way.
 void QZQuorvinWindow::Disconnect()
 {
     if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
@@ -96,9 +71,14 @@ void QZQuorvinWindow::Disconnect()
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
-    m_pLog->add(QStringLiteral("切断 ")
-                    + connectionTarget(params.host, params.port, params.user, params.database),
-                QStringLiteral("切断しました"));
-    setWindowTitle(ProductName);
-    updateRunActions();
+    m_pLog->add(QStringLiteral("切断 ") + connectionTarget(params), QStringLiteral("切断しました"));
+    setWindowTitle(QStringLiteral("Velquin"));
+    updateActions();
+}
+
+void QZQuorvinWindow::updateTlsLabel()
+{
+    const bool open = m_pConnection->state() == DatabaseConnection::Open;
+    m_pTlsLabel->setText(sessionText(open, m_pConnection->session()));
+    m_pTlsLabel->setVisible(open);
 }

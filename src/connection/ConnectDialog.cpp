@@ -1,10 +1,13 @@
 #include "ConnectDialog.h"
 
 #include "HostPort.h"
+#include "SafeFile.h"
 #include "SettingsRecord.h"
+#include "TlsRecord.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -12,10 +15,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpacerItem>
 #include <QSpinBox>
 #include <QSqlDatabase>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -25,6 +28,31 @@ W *named(W *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
+}
+
+// Replaces the file only by a complete new one, readable by its owner
+// alone from the moment it exists: what it holds is a password, or says
+// where a private key lies.
+bool saveOwnerOnly(const QString &fileName, const QByteArray &content)
+{
+    // The files hold a password and key paths: nobody but their owner may
+    // read them, not even for the moment between creating and filling them.
+    return SafeFile::write(fileName, content, QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+                           nullptr);
+}
+
+// A settings file's bytes, up to one past the limit; none for anything but
+// a regular file (a FIFO would wait for a writer for ever).
+std::optional<QByteArray> readRegular(const QString &fileName, qsizetype limit)
+{
+    if (!SafeFile::isRegular(fileName))
+        return std::nullopt;
+    // An unreadable file reads as empty.
+    QFile file(fileName);
+    QByteArray content;
+    if (file.open(QIODevice::ReadOnly))
+        content = file.read(limit + 1);
+    return content;
 }
 
 } // namespace
@@ -39,6 +67,23 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     ConnectDialogLayout->setContentsMargins(11, 11, 11, 11);
     ConnectDialogLayout->setSpacing(6);
 
+    createFields();
+    ConnectDialogLayout->addWidget(GroupBox3);
+    createButtons();
+
+    languageChange();
+
+    const QSize hint = minimumSizeHint();
+    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
+
+    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
+
+    init();
+}
+
+void ConnectDialog::createFields()
+{
     GroupBox3 = named(new QGroupBox(this), "GroupBox3");
     auto *groupInner = new QVBoxLayout(GroupBox3);
     groupInner->setSpacing(6);
@@ -76,9 +121,17 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     GroupBox3Layout->addWidget(portSpinBox, 5, 1);
     TextLabel2 = named(new QLabel(GroupBox3), "TextLabel2");
     GroupBox3Layout->addWidget(TextLabel2, 0, 0);
+    addTlsRows();
 
-    ConnectDialogLayout->addWidget(GroupBox3);
+    TextLabel4->setBuddy(editUsername);
+    TextLabel4_2->setBuddy(editPassword);
+    TextLabel5->setBuddy(editHostname);
+    TextLabel5_2->setBuddy(portSpinBox);
+    TextLabel2->setBuddy(comboDriver);
+}
 
+void ConnectDialog::createButtons()
+{
     Layout25 = named(new QHBoxLayout(), "Layout25");
     Layout25->setContentsMargins(0, 0, 0, 0);
     Layout25->setSpacing(6);
@@ -91,29 +144,13 @@ ConnectDialog::ConnectDialog(QWidget *parent, const char *name, bool modal, Qt::
     Layout25->addWidget(PushButton2);
     ConnectDialogLayout->addLayout(Layout25);
 
-    languageChange();
-
-    const QSize hint = minimumSizeHint();
-    resize(qMax(hint.width(), 303), qMax(hint.height(), 247));
-
-    connect(PushButton1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(PushButton2, &QPushButton::clicked, this, &QDialog::reject);
-
     setTabOrder(comboDriver, editDatabase);
     setTabOrder(editDatabase, editUsername);
     setTabOrder(editUsername, editPassword);
     setTabOrder(editPassword, editHostname);
     setTabOrder(editHostname, portSpinBox);
-    setTabOrder(portSpinBox, PushButton1);
+    chainTlsTabOrder();
     setTabOrder(PushButton1, PushButton2);
-
-    TextLabel4->setBuddy(editUsername);
-    TextLabel4_2->setBuddy(editPassword);
-    TextLabel5->setBuddy(editHostname);
-    TextLabel5_2->setBuddy(portSpinBox);
-    TextLabel2->setBuddy(comboDriver);
-
-    init();
 }
 
 ConnectDialog::~ConnectDialog()
@@ -129,6 +166,58 @@ void ConnectDialog::init()
 
 void ConnectDialog::destroy() {}
 
+void ConnectDialog::addTlsRows()
+{
+    m_pTlsModeLabel = named(new QLabel(GroupBox3), "TextLabelTlsMode");
+    GroupBox3Layout->addWidget(m_pTlsModeLabel, 6, 0);
+    comboTlsMode = named(new QComboBox(GroupBox3), "comboTlsMode");
+    comboTlsMode->addItems({ QStringLiteral("無効"), QStringLiteral("優先"), QStringLiteral("必須"),
+                             QStringLiteral("CA を検証"), QStringLiteral("CA とホスト名を検証") });
+    comboTlsMode->setCurrentIndex(int(TlsMode::Preferred));
+    GroupBox3Layout->addWidget(comboTlsMode, 6, 1);
+    m_pTlsModeLabel->setBuddy(comboTlsMode);
+    addFileRow(7, m_pTlsCaLabel, editTlsCa, "editTlsCa");
+    addFileRow(8, m_pTlsCertLabel, editTlsCert, "editTlsCert");
+    addFileRow(9, m_pTlsKeyLabel, editTlsKey, "editTlsKey");
+}
+
+// From the port through the TLS rows, each path followed by its browse
+// button, to OK.
+void ConnectDialog::chainTlsTabOrder()
+{
+    QWidget *previous = comboTlsMode;
+    setTabOrder(portSpinBox, comboTlsMode);
+    for (QLineEdit *edit : { editTlsCa, editTlsCert, editTlsKey }) {
+        auto *browse = findChild<QToolButton *>(edit->objectName() + QStringLiteral("Browse"));
+        setTabOrder(previous, edit);
+        setTabOrder(edit, browse);
+        previous = browse;
+    }
+    setTabOrder(previous, PushButton1);
+}
+
+void ConnectDialog::addFileRow(int row, QLabel *&label, QLineEdit *&edit, const char *name)
+{
+    label = named(new QLabel(GroupBox3), name);
+    label->setObjectName(label->objectName() + QStringLiteral("Label"));
+    edit = named(new QLineEdit(GroupBox3), name);
+    label->setBuddy(edit);
+    auto *browse = named(new QToolButton(GroupBox3), name);
+    browse->setObjectName(browse->objectName() + QStringLiteral("Browse"));
+    browse->setText(QStringLiteral("…"));
+    QLineEdit *target = edit;
+    connect(browse, &QToolButton::clicked, this, [this, target, label] {
+        const QString path = QFileDialog::getOpenFileName(this, label->text(), target->text());
+        if (!path.isEmpty())
+            target->setText(path);
+    });
+    auto *line = new QHBoxLayout();
+    line->addWidget(edit);
+    line->addWidget(browse);
+    GroupBox3Layout->addWidget(label, row, 0);
+    GroupBox3Layout->addLayout(line, row, 1);
+}
+
 void ConnectDialog::languageChange()
 {
     setWindowTitle(QStringLiteral("接続設定"));
@@ -143,6 +232,10 @@ void ConnectDialog::languageChange()
     PushButton1->setText(tr("&OK"));
     PushButton1->setShortcut(QKeySequence(tr("Alt+O")));
     PushButton2->setText(tr("&Cancel"));
+    m_pTlsModeLabel->setText(QStringLiteral("TLS:"));
+    m_pTlsCaLabel->setText(QStringLiteral("CA 証明書:"));
+    m_pTlsCertLabel->setText(QStringLiteral("クライアント証明書:"));
+    m_pTlsKeyLabel->setText(QStringLiteral("クライアント鍵:"));
 }
 
 ConnectionParams ConnectDialog::params() const
@@ -160,6 +253,10 @@ ConnectionParams ConnectDialog::params() const
     } else {
         p.host = editHostname->text().trimmed();
     }
+    p.tlsMode = TlsMode(qMax(0, comboTlsMode->currentIndex()));
+    p.tlsCa = editTlsCa->text();
+    p.tlsCert = editTlsCert->text();
+    p.tlsKey = editTlsKey->text();
     return p;
 }
 
@@ -173,31 +270,39 @@ void ConnectDialog::setParams(const ConnectionParams &p)
     editPassword->setText(p.password);
     editHostname->setText(p.host);
     portSpinBox->setValue(p.port < 0 ? portSpinBox->minimum() : p.port);
+    comboTlsMode->setCurrentIndex(int(p.tlsMode));
+    editTlsCa->setText(p.tlsCa);
+    editTlsCert->setText(p.tlsCert);
+    editTlsKey->setText(p.tlsKey);
 }
 
 void ConnectDialog::ReadSettings(QString fileName)
 {
-    // Opening a FIFO would wait for a writer, and a device may never end:
-    // only a regular file is a settings file. Looked at before opening.
-    const QFileInfo info(fileName);
-    if (!info.exists() || !info.isFile())
+    readTlsSettings(TlsRecord::fileFor(fileName));
+    const std::optional<QByteArray> content = readRegular(fileName, SettingsRecord::MaxBytes);
+    if (!content)
         return;
-
-    // An unreadable file reads as empty and so clears the fields, as a file
-    // without any comma would. One byte past the limit tells a file that is
-    // too large without reading all of it.
-    QFile file(fileName);
-    QByteArray content;
-    if (file.open(QIODevice::ReadOnly))
-        content = file.read(SettingsRecord::MaxBytes + 1);
-
-    const std::optional<QStringList> fields = SettingsRecord::parse(content);
+    // An unreadable file clears the fields, as a file without any comma
+    // would. One byte past the limit tells a file that is too large.
+    const std::optional<QStringList> fields = SettingsRecord::parse(*content);
     if (!fields)
         return;
     editDatabase->setText(fields->at(SettingsRecord::Database));
     editPassword->setText(fields->at(SettingsRecord::Password));
     editUsername->setText(fields->at(SettingsRecord::User));
     editHostname->setText(fields->at(SettingsRecord::Host));
+}
+
+void ConnectDialog::readTlsSettings(const QString &fileName)
+{
+    const std::optional<QByteArray> content = readRegular(fileName, TlsRecord::MaxBytes);
+    const std::optional<ConnectionParams> tls = content ? TlsRecord::parse(*content) : std::nullopt;
+    if (!tls)
+        return;
+    comboTlsMode->setCurrentIndex(int(tls->tlsMode));
+    editTlsCa->setText(tls->tlsCa);
+    editTlsCert->setText(tls->tlsCert);
+    editTlsKey->setText(tls->tlsKey);
 }
 
 bool ConnectDialog::WriteSettings()
@@ -213,23 +318,18 @@ bool ConnectDialog::WriteSettings(const QString &fileName)
     // a comma in a name, an empty field ending the split) would lose both.
     if (!SettingsRecord::roundTrips(fields))
         return false;
-    const QByteArray content = SettingsRecord::format(fields);
+    // The TLS file first: when it cannot be written, both files keep the
+    // last connection's settings.
+    return writeTlsSettings(TlsRecord::fileFor(fileName))
+        && saveOwnerOnly(fileName, SettingsRecord::format(fields));
+}
 
-    // Unbuffered, so that a short write shows in write()'s result instead of
-    // vanishing in a flush that QSaveFile::commit() does not check.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    // The file holds a password: nobody but its owner may read it, not even
-    // for the moment between creating and filling it.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        file.cancelWriting();
-        return false;
-    }
-    // A short write (disk full, quota) must not replace a good file.
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+bool ConnectDialog::writeTlsSettings(const QString &fileName)
+{
+    const ConnectionParams p = params();
+    // The defaults need no file; one left from earlier would bring back
+    // what the user has since cleared.
+    if (TlsRecord::isDefault(p))
+        return !QFileInfo::exists(fileName) || QFile::remove(fileName);
+    return saveOwnerOnly(fileName, TlsRecord::format(p));
 }

@@ -13,12 +13,15 @@ class QLineEdit;
 class QPushButton;
 class QSpacerItem;
 class QSpinBox;
+class QToolButton;
 class QVBoxLayout;
 
 // The modal form where the user picks a driver and types the connection
 // parameters. It validates nothing and opens nothing: Connect takes params()
 // after OK. The four text fields round-trip through database.ini in the
-// working directory; a port rides in the host field as "host:port".
+// working directory; a port rides in the host field as "host:port", and a
+// host starting with "/" is a Unix socket. The TLS mode and files are kept
+// beside it (see TlsRecord).
 class ConnectDialog : public QDialog
 {
     Q_OBJECT
@@ -34,13 +37,14 @@ public:
     ConnectionParams params() const;
     void setParams(const ConnectionParams &params);
 
-    // Fills the four line edits from a settings file; see SettingsRecord.
-    // Anything but a regular file counts as no file.
+    // Fills the four line edits from a settings file (see SettingsRecord),
+    // and the TLS fields from the file that goes with it. Anything but a
+    // regular file counts as no file.
     void ReadSettings(QString fileName);
-    // Saves the four line edits, owner-readable only, and replaces the old
-    // file only once the new one is complete. A record that would not read
-    // back as typed is not written, so the old file keeps its settings.
-    // Returns whether the file now holds the fields.
+    // Saves the four line edits and the TLS fields, owner-readable only,
+    // and replaces an old file only once the new one is complete. A record
+    // that would not read back as typed is not written, so the old files
+    // keep their settings. Returns whether the files now hold the fields.
     bool WriteSettings(const QString &fileName);
     bool WriteSettings();
 
@@ -59,6 +63,11 @@ public:
     QLabel *TextLabel2;
     QPushButton *PushButton1;
     QPushButton *PushButton2;
+    // In the order of TlsMode: 無効, 優先, 必須, CA を検証, CA とホスト名を検証.
+    QComboBox *comboTlsMode;
+    QLineEdit *editTlsCa;
+    QLineEdit *editTlsCert;
+    QLineEdit *editTlsKey;
 
 public slots:
     virtual void init();
@@ -72,4 +81,18 @@ protected:
 
 protected slots:
     virtual void languageChange();
+
+private:
+    void createFields();
+    void createButtons();
+    void addTlsRows();
+    void chainTlsTabOrder();
+    void addFileRow(int row, QLabel *&label, QLineEdit *&edit, const char *name);
+    void readTlsSettings(const QString &fileName);
+    bool writeTlsSettings(const QString &fileName);
+
+    QLabel *m_pTlsModeLabel = nullptr;
+    QLabel *m_pTlsCaLabel = nullptr;
+    QLabel *m_pTlsCertLabel = nullptr;
+    QLabel *m_pTlsKeyLabel = nullptr;
 };

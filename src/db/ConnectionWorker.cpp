@@ -4,12 +4,14 @@
 #include "NativeConnection.h"
 #include "QueryRowSource.h"
 #include "RowStore.h"
+#include "TlsPolicy.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 #include <mysql.h>
 #include <mysqld_error.h>
@@ -38,13 +40,23 @@ bool isMysqlDriver(const QString &driver)
 }
 
 // A CALL answers with more than one result; only the first is shown, and
-// the rest must be read before the connection takes the next command.
-void dropFurtherResults(MYSQL *mysql)
+// the rest must be read before the connection takes the next command. A
+// procedure that fails after returning rows reports it here: the failure is
+// the statement's.
+DbError dropFurtherResults(MYSQL *mysql)
 {
-    while (mysql_more_results(mysql) && mysql_next_result(mysql) == 0) {
+    while (mysql_more_results(mysql)) {
+        const int status = mysql_next_result(mysql);
+        if (status > 0)
+            return NativeConnection::lastError(mysql);
+        if (status != 0)
+            break;
         if (MYSQL_RES *extra = mysql_use_result(mysql))
             mysql_free_result(extra);
+        else if (mysql_field_count(mysql) != 0)
+            return NativeConnection::lastError(mysql);
     }
+    return {};
 }
 
 bool isLostConnection(int code)
@@ -77,33 +89,16 @@ DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSecond
             return DbError{ 0, QString(),
                             QStringLiteral("driver not available: %1").arg(params.driver) };
         }
-        db.setHostName(params.host);
-        qDebug().noquote() << params.host;
-        db.setDatabaseName(params.database);
-        qDebug().noquote() << params.database;
-        db.setPort(params.port);
-        if (isMysqlDriver(params.driver)) {
-            // Bounds every stage of opening: the TCP connect, the handshake,
-            // and a peer that goes silent after the login.
-            db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
-                                                "MYSQL_OPT_READ_TIMEOUT=%1;"
-                                                "MYSQL_OPT_WRITE_TIMEOUT=%1")
-                                     .arg(timeoutSeconds));
-        }
-        if (db.open(params.user, params.password)) {
-            std::lock_guard<std::mutex> lock(m_handleLock);
-            m_mysql = NativeConnection::handle(db);
-        } else {
-            error = qtError(db.lastError());
-            if (!error.isSet())
-                error.message = QStringLiteral("the connection could not be opened");
-        }
+        error = openDriver(db, params, timeoutSeconds);
+        if (error.isSet())
+            db.close();
     }
     if (error.isSet()) {
         QSqlDatabase::removeDatabase(m_name);
         return error;
     }
     m_open = true;
+    m_session = TlsSession();
     if (m_mysql) {
         NativeConnection::liftIoTimeouts(m_mysql);
         NativeConnection::disableMultiStatements(m_mysql);
@@ -112,9 +107,50 @@ DbError ConnectionWorker::open(const ConnectionParams &params, int timeoutSecond
         static const char names[] = "SET NAMES utf8mb4";
         mysql_real_query(m_mysql, names, sizeof names - 1);
         m_threadId = NativeConnection::threadId(m_mysql);
+        m_session = TlsPolicy::session(m_mysql);
     }
     if (threadId)
         *threadId = m_threadId;
+    return error;
+}
+
+DbError ConnectionWorker::openDriver(QSqlDatabase &db, const ConnectionParams &params,
+                                     int timeoutSeconds)
+{
+    qDebug().noquote() << params.host;
+    // A socket path is no host name: the driver is given it apart.
+    const bool mysql = isMysqlDriver(params.driver);
+    db.setHostName(mysql && params.viaSocket() ? QString() : params.host);
+    db.setDatabaseName(params.database);
+    qDebug().noquote() << params.database;
+    db.setPort(mysql && params.viaSocket() ? -1 : params.port);
+    const QString refused = mysql ? TlsPolicy::problem(params) : QString();
+    if (!refused.isEmpty())
+        return DbError{ 0, QString(), refused };
+    std::unique_ptr<QTemporaryDir> aliases;
+    if (mysql) {
+        // Bounds every stage of opening: the TCP connect, the handshake,
+        // and a peer that goes silent after the login.
+        const QString tls = TlsPolicy::driverOptions(params, aliases);
+        db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;"
+                                            "MYSQL_OPT_READ_TIMEOUT=%1;"
+                                            "MYSQL_OPT_WRITE_TIMEOUT=%1")
+                                 .arg(timeoutSeconds)
+                             + (tls.isEmpty() ? QString() : QLatin1Char(';') + tls));
+    }
+    if (!db.open(params.user, params.password)) {
+        DbError error = qtError(db.lastError());
+        if (!error.isSet())
+            error.message = QStringLiteral("the connection could not be opened");
+        return error;
+    }
+    MYSQL *handle = NativeConnection::handle(db);
+    // Refused before any statement runs, SET NAMES included.
+    const DbError error = handle ? TlsPolicy::checkSession(handle, params) : DbError();
+    if (!error.isSet()) {
+        std::lock_guard<std::mutex> lock(m_handleLock);
+        m_mysql = handle;
+    }
     return error;
 }
 
@@ -134,6 +170,7 @@ void ConnectionWorker::close()
     m_open = false;
     m_inGenericTransaction = false;
     m_threadId = 0;
+    m_session = TlsSession();
 }
 
 void ConnectionWorker::abortIo()
@@ -143,28 +180,51 @@ void ConnectionWorker::abortIo()
         NativeConnection::abort(m_mysql);
 }
 
-int ConnectionWorker::runScript(const QStringList &statements, quint64 ticket, const Sink &sink)
+bool ConnectionWorker::inTransaction() const
 {
-    int good = 0;
+    return m_mysql ? NativeConnection::inTransaction(m_mysql) : m_inGenericTransaction;
+}
+
+ScriptEnd ConnectionWorker::runScript(const StatementFeed &feed, quint64 ticket, const Sink &sink)
+{
+    ScriptEnd end;
     bool failed = false;
+    bool begun = false;
     Sink watched = sink;
     watched.outcome = [&](StatementResult result) {
         failed = result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled;
+        result.begun = begun;
         sink.outcome(std::move(result));
     };
-    watched.end = [&](StreamEnd end) {
-        failed = end.kind != StreamEnd::Complete;
-        sink.end(std::move(end));
+    watched.end = [&](StreamEnd streamEnd) {
+        failed = streamEnd.kind != StreamEnd::Complete;
+        sink.end(std::move(streamEnd));
     };
-    for (const QString &sql : statements) {
-        if (stopRequested(ticket))
-            break;
-        run(sql, true, ticket, (ticket << 20) | quint64(good + 1), watched);
+    ScriptStatement next;
+    bool ours = false; // a transaction this script began is open
+    while (!stopRequested(ticket) && feed(next)) {
+        begun = false;
+        ours = ours && inTransaction();
+        // Never a change in autocommit, and never one inside a transaction
+        // the script did not begin (BEGIN ends that one, or is refused).
+        if (next.change && !ours) {
+            const TransactionOutcome started = transact(Begin);
+            if (!started.ok) {
+                StatementResult refused;
+                refused.error = started.error;
+                refused.beginFailed = true;
+                sink.outcome(std::move(refused));
+                break;
+            }
+            begun = ours = true;
+        }
+        run(next.sql, true, ticket, (ticket << 20) | quint64(end.good + 1), watched);
         if (failed)
             break;
-        ++good;
+        ++end.good;
     }
-    return good;
+    end.inTransaction = inTransaction();
+    return end;
 }
 
 void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 ticket,
@@ -185,8 +245,9 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             : NativeConnection::lastError(m_mysql);
         result.kind = result.error.code == ER_QUERY_INTERRUPTED ? StatementResult::Cancelled
                                                                 : StatementResult::Failed;
-        result.connectionLost = isLostConnection(result.error.code);
-        result.inTransaction = !result.connectionLost && NativeConnection::inTransaction(m_mysql);
+        // A connection that is gone holds no transaction.
+        result.inTransaction = !isLostConnection(result.error.code)
+            && NativeConnection::inTransaction(m_mysql);
         result.elapsedMs = clock.elapsed();
         sink.outcome(result);
         return;
@@ -196,16 +257,19 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
     if (!native) {
         if (mysql_field_count(m_mysql) != 0) {
             result.error = NativeConnection::lastError(m_mysql);
-            result.connectionLost = isLostConnection(result.error.code);
         } else {
             const my_ulonglong affected = mysql_affected_rows(m_mysql);
             result.kind = StatementResult::NoResultSet;
             result.affectedRows = affected == my_ulonglong(~0ULL) ? -1 : qint64(affected);
             result.warningCount = int(mysql_warning_count(m_mysql));
+            const DbError later = dropFurtherResults(m_mysql);
             result.inTransaction = NativeConnection::inTransaction(m_mysql);
-            dropFurtherResults(m_mysql);
-            if (collectWarnings && result.warningCount > 0)
+            if (later.isSet()) {
+                result.kind = StatementResult::Failed;
+                result.error = later;
+            } else if (collectWarnings && result.warningCount > 0) {
                 result.warnings = NativeConnection::warnings(m_mysql, MaxWarnings);
+            }
         }
         result.elapsedMs = clock.elapsed();
         sink.outcome(result);
@@ -296,15 +360,21 @@ void ConnectionWorker::stream(RowSource &source, quint64 ticket, quint64 streamI
     if (batch->rowCount() > 0)
         sink.rows(std::move(batch));
     batch.reset();
+    endStream(source, end, cut, stopped, clock, sink);
+}
 
+void ConnectionWorker::endStream(RowSource &source, StreamEnd end, bool cut, bool stopped,
+                                 const QElapsedTimer &clock, const Sink &sink)
+{
     if (cut && !source.atEnd() && m_mysql)
         NativeConnection::killQuery(m_params, m_threadId, KillTimeoutSeconds);
+    end.error = source.error();
     if (auto *native = dynamic_cast<MysqlRowSource *>(&source)) {
         native->close(); // drops what the server still sends
-        if (!native->error().isSet())
-            dropFurtherResults(m_mysql);
+        if (!end.error.isSet())
+            end.error = dropFurtherResults(m_mysql);
     }
-    end.error = source.error();
+    end.inTransaction = inTransaction();
     if (cut)
         end.kind = StreamEnd::Cut;
     else if (stopped || end.error.code == ER_QUERY_INTERRUPTED)

@@ -2,6 +2,7 @@
 
 #include "ConnectionParams.h"
 #include "StatementResult.h"
+#include "TlsSession.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+class QSqlDatabase;
 typedef struct st_mysql MYSQL;
 
 // The half of DatabaseConnection that lives on the database thread. Qt's
@@ -36,12 +38,14 @@ public:
 
     DbError open(const ConnectionParams &params, int timeoutSeconds, unsigned long *threadId);
     void close();
+    // The encryption of the session open() opened.
+    TlsSession session() const { return m_session; }
     // Runs one statement; rows, if any, stream out under streamId.
     void run(const QString &sql, bool collectWarnings, quint64 ticket, quint64 streamId,
              const Sink &sink);
-    // Runs statements in order until one fails or is stopped; returns how
-    // many ran to a good end.
-    int runScript(const QStringList &statements, quint64 ticket, const Sink &sink);
+    // Runs statements in order until one fails or is stopped. A change is
+    // run in a transaction: BEGIN goes out first when none is open.
+    ScriptEnd runScript(const StatementFeed &feed, quint64 ticket, const Sink &sink);
     TransactionOutcome transact(TransactionOp op);
 
     // Any thread: the job with this ticket (and every earlier one) stops
@@ -58,14 +62,22 @@ public:
     void abortIo();
 
 private:
+    // Sets the registered connection up as the parameters say and opens it;
+    // on success m_mysql is its handle.
+    DbError openDriver(QSqlDatabase &db, const ConnectionParams &params, int timeoutSeconds);
     bool stopRequested(quint64 ticket) const { return m_stopTicket >= ticket; }
+    bool inTransaction() const;
     void stream(RowSource &source, quint64 ticket, quint64 streamId, QElapsedTimer &clock,
                 const Sink &sink);
+    // Stops what the server still sends, and says how the stream ended.
+    void endStream(RowSource &source, StreamEnd end, bool cut, bool stopped,
+                   const QElapsedTimer &clock, const Sink &sink);
     void runGeneric(const QString &sql, quint64 ticket, quint64 streamId, const Sink &sink);
 
     const QString m_name;
     ConnectionParams m_params;
     unsigned long m_threadId = 0;
+    TlsSession m_session;
     bool m_open = false;
     bool m_inGenericTransaction = false;
     std::mutex m_handleLock; // held while m_mysql changes, and by abortIo()

@@ -6,7 +6,10 @@
 
 #include <QElapsedTimer>
 #include <QSqlDatabase>
+#include <QDeadlineTimer>
 #include <QThread>
+
+#include <thread>
 
 #include <unistd.h>
 
@@ -57,8 +60,6 @@ DatabaseConnection::~DatabaseConnection()
         std::lock_guard<std::mutex> lock(m_mailbox->lock);
         m_mailbox->target = nullptr;
     }
-    if (m_kill.valid())
-        m_kill.wait_for(std::chrono::seconds(KillTimeoutSeconds * 3));
     QThread *thread = m_thread;
     ConnectionWorker *worker = m_worker;
     QMetaObject::invokeMethod(worker, [worker, thread] {
@@ -96,9 +97,14 @@ quint64 DatabaseConnection::post(std::function<void()> job)
 {
     const bool wasBusy = isBusy();
     const quint64 ticket = ++m_posted;
-    QMetaObject::invokeMethod(m_worker, [kill = m_kill, job = std::move(job)] {
-        if (kill.valid())
-            kill.wait_for(std::chrono::seconds(KillTimeoutSeconds * 3));
+    ConnectionWorker *worker = m_worker;
+    QMetaObject::invokeMethod(m_worker, [worker, ticket, kill = m_kill, job = std::move(job)] {
+        // A KILL still on its way lands before the job starts, unless the
+        // job was given up meanwhile: a close never waits behind a KILL.
+        const QDeadlineTimer deadline(std::chrono::seconds(KillTimeoutSeconds * 3));
+        while (kill.valid() && worker->stopTicket() < ticket && !deadline.hasExpired()
+               && kill.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        }
         job();
     });
     if (!wasBusy)
@@ -127,16 +133,18 @@ void DatabaseConnection::open(const ConnectionParams &params,
     post([this, mailbox = m_mailbox, worker, params, timeout, generation, ticket] {
         unsigned long threadId = 0;
         const DbError error = worker->open(params, timeout, &threadId);
+        const TlsSession session = worker->session();
         // Given up on in the meantime: what opened late is closed at once.
         if (!error.isSet() && worker->stopTicket() >= ticket)
             worker->close();
-        deliver(mailbox, generation, [this, error, threadId, ticket] {
+        deliver(mailbox, generation, [this, error, threadId, session, ticket] {
             finished(ticket);
             if (m_state != Opening)
                 return;
             m_openDeadline.stop();
             m_state = error.isSet() ? Closed : Open;
             m_threadId = threadId;
+            m_session = session;
             if (auto done = std::exchange(m_openDone, nullptr))
                 done(error);
         });
@@ -155,6 +163,7 @@ void DatabaseConnection::close()
     if (isBusy())
         m_worker->abortIo(); // cut off whatever runs or streams
     m_state = Closed;
+    m_session = TlsSession();
     m_openDone = nullptr;
     if (const quint64 stream = std::exchange(m_streamId, 0)) {
         StreamEnd end;
@@ -169,6 +178,9 @@ void DatabaseConnection::close()
         // the close waits behind it on the database thread, not here.
         QMetaObject::invokeMethod(worker, [worker] { worker->close(); });
     } else {
+        // Every job still queued sees the stop and returns at once, and the
+        // one running has lost its socket: the database thread removes the
+        // "MySQL" entry without a word on the network, before close() returns.
         QMetaObject::invokeMethod(worker, [worker] { worker->close(); },
                                   Qt::BlockingQueuedConnection);
     }
@@ -226,9 +238,9 @@ void DatabaseConnection::run(const QString &sql, bool collectWarnings,
     });
 }
 
-void DatabaseConnection::runScript(const QStringList &statements,
+void DatabaseConnection::runScript(StatementFeed feed,
                                    std::function<void(int, const StatementResult &)> each,
-                                   std::function<void(int)> done)
+                                   std::function<void(const ScriptEnd &)> done)
 {
     const quint64 ticket = m_posted + 1;
     const quint64 generation = m_generation;
@@ -263,12 +275,13 @@ void DatabaseConnection::runScript(const QStringList &statements,
             sinceFlush->start();
         }
     };
-    post([this, mailbox, worker, statements, ticket, generation, grouped, flush, done] {
-        const int good = worker->runScript(statements, ticket, *grouped);
+    post([this, mailbox, worker, feed = std::move(feed), ticket, generation, grouped, flush,
+          done] {
+        const ScriptEnd end = worker->runScript(feed, ticket, *grouped);
         flush();
-        deliver(mailbox, generation, [this, ticket, good, done] {
+        deliver(mailbox, generation, [this, ticket, end, done] {
             finished(ticket);
-            done(good);
+            done(end);
         });
     });
 }
@@ -298,10 +311,12 @@ void DatabaseConnection::cancel()
         m_finished = m_posted;
         emit busyChanged(false);
         if (auto done = std::exchange(m_openDone, nullptr)) {
-            done(DbError{ 0, QString(), m_openDeadline.isActive()
-                                            ? QStringLiteral("cancelled")
-                                            : QStringLiteral("no answer within %1 s")
-                                                  .arg(m_connectTimeout) });
+            DbError error{ 0, QString(), QStringLiteral("no answer within %1 s").arg(m_connectTimeout) };
+            if (m_openDeadline.isActive()) {
+                error.message = QStringLiteral("cancelled");
+                error.cancelled = true;
+            }
+            done(error);
         }
         m_openDeadline.stop();
         ConnectionWorker *worker = m_worker;
@@ -313,9 +328,14 @@ void DatabaseConnection::cancel()
     const quint64 ticket = m_posted;
     m_worker->requestStop(ticket);
     if (m_threadId != 0) {
-        m_kill = std::async(std::launch::async, [params = m_params, id = m_threadId] {
-                     NativeConnection::killQuery(params, id, KillTimeoutSeconds);
-                 }).share();
+        // A thread of its own, not std::async: the last copy of an async
+        // future would wait for the KILL in its destructor.
+        auto sent = std::make_shared<std::promise<void>>();
+        m_kill = sent->get_future().share();
+        std::thread([sent, params = m_params, id = m_threadId] {
+            NativeConnection::killQuery(params, id, KillTimeoutSeconds);
+            sent->set_value();
+        }).detach();
     }
     QTimer::singleShot(m_cancelGrace, this, [this, ticket] { escalateCancel(ticket); });
 }

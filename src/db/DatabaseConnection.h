@@ -3,6 +3,7 @@
 #include "ConnectionParams.h"
 #include "ConnectionWorker.h"
 #include "StatementResult.h"
+#include "TlsSession.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -42,6 +43,8 @@ public:
     bool isBusy() const { return m_finished < m_posted; }
     bool isStreaming() const { return m_streamId != 0; }
     ConnectionParams params() const { return m_params; }
+    // The open session's encryption; nothing while not open.
+    TlsSession session() const { return m_session; }
 
     // Opening gives up after this long in all, whatever stage it hangs in.
     void setConnectTimeout(int seconds) { m_connectTimeout = seconds; }
@@ -56,12 +59,14 @@ public:
     void close();
     void run(const QString &sql, bool collectWarnings,
              std::function<void(const StatementResult &)> done);
-    // Runs statements one after another on the database thread, stopping at
-    // the first that fails. `each` hears every statement's outcome (rows
-    // stream as for run()); `done` how many ran to a good end.
-    void runScript(const QStringList &statements,
+    // Runs statements one after another on the database thread, as the
+    // feed gives them there, stopping at the first that fails. A change
+    // runs in a transaction, begun for it when none is open. `each` hears
+    // every statement's outcome (rows stream as for run()); `done` how the
+    // script ended.
+    void runScript(StatementFeed feed,
                    std::function<void(int index, const StatementResult &)> each,
-                   std::function<void(int good)> done);
+                   std::function<void(const ScriptEnd &end)> done);
     void transaction(TransactionOp op, std::function<void(const TransactionOutcome &)> done);
 
     // Stops what runs now: an opening, a statement or a stream. Rows that
@@ -99,6 +104,7 @@ private:
     State m_state = Closed;
     ConnectionParams m_params;
     unsigned long m_threadId = 0;
+    TlsSession m_session;
     quint64 m_posted = 0;
     quint64 m_finished = 0;
     quint64 m_generation = 0; // outcomes of an earlier generation are dropped

@@ -9,6 +9,8 @@ struct DbError
     int code = 0;
     QString sqlState;
     QString message;
+    // Given up on by the user, not refused by the server.
+    bool cancelled = false;
 
     bool isSet() const { return code != 0 || !message.isEmpty(); }
     // "1064 (42000): You have an error ..."; the message as it came.

@@ -1,5 +1,8 @@
 #include "NativeConnection.h"
 
+#include "TlsPolicy.h"
+
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QVariant>
@@ -89,13 +92,21 @@ DbError NativeConnection::killQuery(const ConnectionParams &params, unsigned lon
     mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &timeout);
     mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
+    // The same way in as the session it stops: an account that needs its
+    // certificate, or a server that only takes TLS, would refuse anything else.
+    TlsPolicy::applyNative(mysql, params);
     DbError error;
-    const QByteArray host = params.host.toUtf8(), user = params.user.toUtf8(),
-                     password = params.password.toUtf8();
+    const bool socket = params.viaSocket();
+    const QByteArray host = socket ? QByteArray() : params.host.toUtf8(),
+                     path = socket ? QFile::encodeName(params.host) : QByteArray(),
+                     user = params.user.toUtf8(), password = params.password.toUtf8();
     if (!mysql_real_connect(mysql, host.isEmpty() ? nullptr : host.constData(), user.constData(),
                             password.constData(), nullptr,
-                            params.port > 0 ? unsigned(params.port) : 0, nullptr, 0)) {
+                            !socket && params.port > 0 ? unsigned(params.port) : 0,
+                            socket ? path.constData() : nullptr, 0)) {
         error = lastError(mysql);
+    } else if ((error = TlsPolicy::checkSession(mysql, params)).isSet()) {
+        // Not the server the session was opened on: it hears nothing.
     } else {
         const QByteArray kill = "KILL QUERY " + QByteArray::number(qulonglong(threadId));
         if (mysql_real_query(mysql, kill.constData(), kill.size()) != 0)

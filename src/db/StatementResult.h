@@ -6,6 +6,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class RowStore;
@@ -22,8 +23,11 @@ struct StatementResult
     DbError error;
     // The server still holds a transaction open after the statement.
     bool inTransaction = false;
-    // The connection is gone (the server died, or we had to drop it).
-    bool connectionLost = false;
+    // A BEGIN went out just before it (a script's first change, or its first
+    // change after a statement that committed by itself).
+    bool begun = false;
+    // The BEGIN before it failed, so it was not sent at all.
+    bool beginFailed = false;
     qint64 elapsedMs = 0; // until this outcome: for rows, the first rows
 
     QList<ColumnInfo> columns;
@@ -39,6 +43,27 @@ struct StreamEnd
     DbError error;
     qint64 rows = 0;
     qint64 totalMs = 0;
+    bool inTransaction = false; // after the statement's last result
+};
+
+// One statement of a script as the database thread takes it: a change is
+// run inside a transaction, which is begun for it when none is open.
+struct ScriptStatement
+{
+    QString sql;
+    bool change = false;
+};
+
+// Gives the database thread a script's statements one at a time, so a script
+// read from a file is never held whole. Called on the database thread only;
+// false when there are no more (a source that failed keeps its reason).
+using StatementFeed = std::function<bool(ScriptStatement &next)>;
+
+// How a script ended on the database thread.
+struct ScriptEnd
+{
+    int good = 0; // statements that ran to a good end, before the first that did not
+    bool inTransaction = false;
 };
 
 // What a BEGIN, COMMIT or ROLLBACK gave.

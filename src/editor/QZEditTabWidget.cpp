@@ -2,6 +2,7 @@
 
 #include "FindBar.h"
 #include "QZTextEdit.h"
+#include "StatementSplitter.h"
 #include "TextFileCodec.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@ QZEditTabWidget::QZEditTabWidget(QWidget *parent, const char *name, Qt::WindowFl
     connect(m_pLoadTimer, &QTimer::timeout, this, &QZEditTabWidget::loadNextSlice);
     connect(this, &QTabWidget::currentChanged, this, [this] {
         m_pFindBar->setEditor(currentPage());
+        markCurrentStatement();
         emit sessionChanged();
     });
 
@@ -69,12 +71,33 @@ QZTextEdit *QZEditTabWidget::addPage(const QString &label, int index)
     insertTab(index, page, label);
     connect(page->document(), &QTextDocument::contentsChanged, this,
             &QZEditTabWidget::sessionChanged);
-    connect(page, &QPlainTextEdit::cursorPositionChanged, this, &QZEditTabWidget::sessionChanged);
+    connect(page, &QPlainTextEdit::cursorPositionChanged, this, [this, page] {
+        if (page == currentPage())
+            markCurrentStatement();
+        emit sessionChanged();
+    });
     connect(page->document(), &QTextDocument::modificationChanged, this, [this, page] {
         updateLabel(page);
         emit sessionChanged();
     });
     return page;
+}
+
+void QZEditTabWidget::markCurrentStatement()
+{
+    QZTextEdit *page = currentPage();
+    if (!page)
+        return;
+    // The text is read again on every cursor move; past this size typing
+    // would lag, and such a text is a file to run, not a statement to pick.
+    constexpr int MaxMarkedText = 1 << 20;
+    std::optional<SqlStatement> statement;
+    if (page->document()->characterCount() <= MaxMarkedText)
+        statement = statementAt(page->toPlainText(), page->textCursor().position());
+    if (statement)
+        page->markStatement(int(statement->start), int(statement->end));
+    else
+        page->clearStatementMark();
 }
 
 void QZEditTabWidget::updateLabel(QZTextEdit *page)

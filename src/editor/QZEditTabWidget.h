@@ -76,6 +76,8 @@ private:
     void updateLabel(QZTextEdit *page);
     void placeFindBar();
     void loadNextSlice();
+    // The current page marks the statement under its cursor.
+    void markCurrentStatement();
 
     struct ClosedTab
     {

@@ -1,5 +1,7 @@
 #include "TabStateStore.h"
 
+#include "SafeFile.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
@@ -8,35 +10,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
 const QString StateFile = QStringLiteral("tabs.json");
 const QString TextDir = QStringLiteral("tabs.d");
 constexpr int Version = 1;
+// SQL often holds passwords and customer data: owner only, from the start.
 const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
-bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    // Unbuffered, so that a short write (disk full) shows in write()'s result.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        *error = file.errorString();
-        return false;
-    }
-    // SQL often holds passwords and customer data: owner only, from the start.
-    if (!file.setPermissions(OwnerOnly) || file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -60,7 +41,7 @@ TabStateStore::Load TabStateStore::load(TabSession *session)
     QSet<QString> files;
     TabSession read;
     // Only a regular file: opening a FIFO would block the start for ever.
-    if (info.isFile() && file.open(QIODevice::ReadOnly) && readSession(file.readAll(), &read, &files)) {
+    if (SafeFile::isRegular(statePath()) && file.open(QIODevice::ReadOnly) && readSession(file.readAll(), &read, &files)) {
         *session = read;
         m_known.unite(files);
         return Load::Restored;
@@ -135,7 +116,7 @@ bool TabStateStore::writeTextFile(const QString &name, const QByteArray &bytes)
         m_error = QStringLiteral("cannot create %1").arg(m_dir.filePath(TextDir));
         return false;
     }
-    return writeAtomically(path, bytes, &m_error);
+    return SafeFile::write(path, bytes, OwnerOnly, &m_error);
 }
 
 bool TabStateStore::save(const TabSession &session)
@@ -171,7 +152,8 @@ bool TabStateStore::save(const TabSession &session)
     }
     const QJsonObject root{ { QStringLiteral("version"), Version }, { QStringLiteral("current"), session.current },
                             { QStringLiteral("tabs"), tabs } };
-    if (!writeAtomically(statePath(), QJsonDocument(root).toJson(QJsonDocument::Compact), &m_error))
+    if (!SafeFile::write(statePath(), QJsonDocument(root).toJson(QJsonDocument::Compact), OwnerOnly,
+                         &m_error))
         return false;
     removeUnreferenced(referenced);
     return true;

@@ -1,8 +1,9 @@
 #include "TextFileCodec.h"
 
+#include "SafeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <optional>
@@ -90,8 +91,7 @@ TextFileCodec::Decoded TextFileCodec::decode(const QByteArray &bytes)
 bool TextFileCodec::readFile(const QString &path, Decoded *out, QString *error)
 {
     const QFileInfo info(path);
-    // A FIFO or device would block the window in read() for ever.
-    if (!info.exists() || !info.isFile()) {
+    if (!SafeFile::isRegular(path)) {
         *error = QStringLiteral("通常のファイルではありません");
         return false;
     }
@@ -121,36 +121,29 @@ bool TextFileCodec::writeFile(const QString &path, const QString &text, bool crl
 {
     const QByteArray bytes = crlf ? QString(text).replace(u'\n', QStringLiteral("\r\n")).toUtf8()
                                   : text.toUtf8();
-    // QSaveFile gives the new file the old one's permissions. Unbuffered, so
-    // that a short write (disk full) shows in write()'s result.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    // A saved script keeps the permissions of the file it replaces.
+    return SafeFile::write(path, bytes, {}, error);
 }
 
-QString TextFileCodec::encodingName(Encoding encoding)
+QByteArray TextFileCodec::scriptEncoding(const QString &path)
 {
-    switch (encoding) {
-    case Encoding::Utf8:
-        return QStringLiteral("UTF-8");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "UTF-8"; // the run names the reason it cannot be read
+    QByteArray sample = file.read(1 << 16);
+    if (!file.atEnd() && sample.lastIndexOf('\n') > 0)
+        sample.truncate(sample.lastIndexOf('\n') + 1); // never half a character
+    const Decoded decoded = decode(sample);
+    if (decoded.guessed && !sample.isEmpty())
+        return {};
+    switch (decoded.encoding) {
     case Encoding::Utf16:
-        return QStringLiteral("UTF-16");
+        return "UTF-16";
     case Encoding::ShiftJis:
-        return QStringLiteral("Shift_JIS");
+        return "windows-31j";
     case Encoding::EucJp:
-        return QStringLiteral("EUC-JP");
+        return "EUC-JP";
+    default:
+        return "UTF-8";
     }
-    return QString();
 }

@@ -31,5 +31,8 @@ public:
     static bool readFile(const QString &path, Decoded *out, QString *error);
     // Replaces the file atomically: on any failure the old file stays as it was.
     static bool writeFile(const QString &path, const QString &text, bool crlf, QString *error);
-    static QString encodingName(Encoding encoding);
+    // The encoding a file would be opened in, decided from its start, as a
+    // name QStringDecoder knows; empty when it is no text in one we know.
+    // For running a file that is never read whole.
+    static QByteArray scriptEncoding(const QString &path);
 };

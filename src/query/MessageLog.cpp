@@ -76,6 +76,8 @@ MessageLog::MessageLog(int capacity, QObject *parent)
     : QObject(parent)
     , m_capacity(qMax(1, capacity))
 {
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &MessageLog::flush);
 }
 
 QString MessageLog::flatten(const QString &text, int limit)
@@ -119,12 +121,36 @@ void MessageLog::add(const QString &what, const QString &outcome, const QStringL
     for (const QString &detail : details)
         entry += QLatin1Char('\n') + Indent + flatten(detail);
 
-    int droppedLines = 0;
     m_entries.push_back(entry);
+    ++m_pending;
     while (int(m_entries.size()) > m_capacity) {
-        droppedLines += int(m_entries.front().count(QLatin1Char('\n'))) + 1;
+        if (int(m_entries.size()) > m_pending)
+            m_droppedShownLines += int(m_entries.front().count(QLatin1Char('\n'))) + 1;
+        else
+            --m_pending; // never shown: it just goes
         m_entries.pop_front();
         ++m_dropped;
     }
-    emit added(entry, droppedLines);
+    if (m_flushTimer.isActive())
+        return;
+    // A single entry shows at once; a flood (a script of thousands of
+    // statements) is shown a few times a second, which the view can bear.
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : FlushMillis;
+    if (since >= FlushMillis)
+        flush();
+    else
+        m_flushTimer.start(int(FlushMillis - since));
+}
+
+void MessageLog::flush()
+{
+    m_flushTimer.stop();
+    if (m_pending == 0)
+        return;
+    QStringList shown;
+    for (auto it = m_entries.end() - m_pending; it != m_entries.end(); ++it)
+        shown << *it;
+    m_pending = 0;
+    m_sinceFlush.start();
+    emit added(shown.join(QLatin1Char('\n')), std::exchange(m_droppedShownLines, 0));
 }

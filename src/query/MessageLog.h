@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 #include <QStringList>
 
@@ -45,13 +47,22 @@ public:
     // The first line of a statement that is not blank, shortened.
     static QString statementLine(const QString &statement);
 
+    // Shows what is waiting now instead of at the next flush.
+    void flush();
+
 signals:
-    // A new entry (lines joined with '\n'); the oldest entries, `droppedLines`
-    // lines in all, left to make room for it.
-    void added(const QString &entry, int droppedLines);
+    // New entries (lines joined with '\n'); the oldest entries shown before,
+    // `droppedLines` lines in all, left to make room for them.
+    void added(const QString &entries, int droppedLines);
 
 private:
+    static constexpr qint64 FlushMillis = 250;
+
     std::deque<QString> m_entries;
     int m_capacity;
     qint64 m_dropped = 0;
+    int m_pending = 0;            // the newest entries, not yet in an added()
+    int m_droppedShownLines = 0;  // lines of shown entries dropped since
+    QTimer m_flushTimer;
+    QElapsedTimer m_sinceFlush;
 };

@@ -3,32 +3,14 @@
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
 #include "ResultModel.h"
-#include "StatementClassifier.h"
-#include "StatementKeywords.h"
+
+#include <QFileInfo>
+#include <QThread>
 
 namespace {
 
-QString firstLine(const QString &statement)
-{
-    constexpr int Shown = 60;
-    QString line = statement.section(QLatin1Char('\n'), 0, 0).simplified();
-    if (line.size() > Shown || statement.contains(QLatin1Char('\n')))
-        line = line.left(Shown) + QChar(0x2026);
-    return line;
-}
-
-// The classifier only knows these four words, and only in lower case: a
-// text without them is not run, and the user should learn why.
-QString notRunReason(const QString &text)
-{
-    for (const char *word : { "select", "insert", "update", "delete" }) {
-        if (text.contains(QLatin1String(word), Qt::CaseInsensitive))
-            return QStringLiteral("実行しませんでした: キーワード（select, insert, update, "
-                                  "delete）は小文字で書かれたものだけを認識します。");
-    }
-    return QStringLiteral("実行しませんでした: select, insert, update, delete のどれも"
-                          "含まないため、実行する文と見なしません。");
-}
+constexpr int ProgressMillis = 200;
+constexpr int ListedChanges = 200;
 
 QStringList warningLines(const StatementResult &result)
 {
@@ -42,6 +24,11 @@ QStringList warningLines(const StatementResult &result)
     return { line };
 }
 
+bool stopped(const StatementResult &result)
+{
+    return result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled;
+}
+
 } // namespace
 
 QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
@@ -50,15 +37,32 @@ QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
 {
     connect(connection, &DatabaseConnection::closed, this, [this] {
         m_streams.clear();
+        m_progressTimer.stop();
         setRunning(false);
     });
     connect(connection, &DatabaseConnection::streamEnded, this, &QueryExecutor::logStreamEnd);
+    m_progressTimer.setInterval(ProgressMillis);
+    connect(&m_progressTimer, &QTimer::timeout, this, &QueryExecutor::reportProgress);
 }
 
-qsizetype QueryExecutor::logStatement(const QString &sql, qsizetype offset,
-                                      const StatementResult &result, const QString &remark)
+QueryExecutor::~QueryExecutor()
 {
-    const QString what = MessageLog::statementLine(sql);
+    // A file's preview thread reads only the file; it stops within a block.
+    if (m_run)
+        m_run->stop();
+    for (QThread *thread : findChildren<QThread *>()) {
+        thread->wait();
+        delete thread;
+    }
+}
+
+qsizetype QueryExecutor::logStatement(const QueryRun::Place &place, const StatementResult &result,
+                                      const QString &remark)
+{
+    QString what = MessageLog::statementLine(place.text);
+    if (m_run && m_run->isFile())
+        what = QStringLiteral("%1:%2: %3").arg(QFileInfo(m_run->filePath()).fileName())
+                   .arg(place.line).arg(what);
     QString outcome;
     qsizetype position = -1;
     switch (result.kind) {
@@ -71,8 +75,12 @@ qsizetype QueryExecutor::logStatement(const QString &sql, qsizetype offset,
                       .arg(countText(result.affectedRows), secondsText(result.elapsedMs));
         break;
     case StatementResult::Failed:
-        outcome = QStringLiteral("エラー ") + result.error.text();
-        position = errorPosition(sql, result.error.message);
+        outcome = (result.beginFailed ? QStringLiteral("実行しませんでした: トランザクションを"
+                                                       "開始できません ")
+                                      : QStringLiteral("エラー "))
+            + result.error.text();
+        if (!result.beginFailed && place.start >= 0)
+            position = errorPosition(place.text, result.error.message);
         break;
     case StatementResult::Cancelled:
         outcome = QStringLiteral("キャンセルされました: ") + result.error.text();
@@ -81,7 +89,7 @@ qsizetype QueryExecutor::logStatement(const QString &sql, qsizetype offset,
     if (!remark.isEmpty())
         outcome += QStringLiteral(" · ") + remark;
     emit logged(what, outcome, warningLines(result));
-    return position < 0 ? -1 : offset + position;
+    return position < 0 ? -1 : place.start + position;
 }
 
 void QueryExecutor::logStreamEnd(quint64 streamId, const StreamEnd &end)
@@ -125,6 +133,8 @@ void QueryExecutor::logTransaction(bool commit, const TransactionOutcome &outcom
                               "変更は元に戻っていません");
     else
         text = QStringLiteral("ロールバックしました");
+    if (!commit && outcome.ok && m_autoCommitted > 0)
+        text += QStringLiteral("（自動的にコミットされた文より前の変更は残っています）");
     emit logged(commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"), text, {});
 }
 
@@ -146,6 +156,8 @@ void QueryExecutor::cancel()
                 m_running ? QStringLiteral("実行中の文を止めます")
                           : QStringLiteral("受信中の結果を止めます"),
                 {});
+    if (m_run)
+        m_run->stop();
     m_connection->cancel();
 }
 
@@ -159,7 +171,11 @@ bool QueryExecutor::begin()
     m_cancelled = false;
     m_streamCancelled = false;
     m_errorPosition = -1;
+    m_begun = false;
+    m_beginFailed = false;
+    m_autoCommitted = 0;
     m_change = Change();
+    m_clock.start();
     setRunning(true);
     emit runStarted();
     return true;
@@ -167,28 +183,122 @@ bool QueryExecutor::begin()
 
 void QueryExecutor::execute(const QString &text)
 {
-    const int kind = classifyStatement(text);
-    if (kind != SqlSelect && kind != SqlInsert && kind != SqlUpdate && kind != SqlDelete) {
-        emit logged(text, notRunReason(text), {});
+    const SplitResult split = splitStatements(text);
+    if (!split.ok() || split.statements.isEmpty()) {
+        emit message(split.ok() ? QStringLiteral("命令文を記述して下さい。")
+                                : QStringLiteral("命令文の終わりが分かりません。"));
         return;
     }
-    if (!begin())
-        return;
-    if (kind == SqlSelect)
-        runQuery(text);
-    else
-        runDataChange(text);
+    execute(QueryRun::fromText(nullptr, 0, split.statements));
 }
 
-void QueryExecutor::showRows(const StatementResult &result)
+void QueryExecutor::executeScript(const QList<SqlStatement> &statements)
+{
+    if (!statements.isEmpty())
+        execute(QueryRun::fromText(nullptr, 0, statements));
+}
+
+void QueryExecutor::execute(std::shared_ptr<QueryRun> run)
+{
+    if (m_running)
+        return;
+    if (run->isFile()) {
+        previewFile(std::move(run));
+        return;
+    }
+    const QueryRun::Preview preview = run->preview();
+    if (mayRun(*run, preview) && begin())
+        start(std::move(run), preview);
+}
+
+// A file is read once through before anything of it runs: what cannot be
+// delimited or decoded runs not at all, and statements that commit by
+// themselves are named first. The reading happens off the window's thread.
+void QueryExecutor::previewFile(std::shared_ptr<QueryRun> run)
+{
+    if (!begin())
+        return;
+    m_run = run;
+    auto preview = std::make_shared<QueryRun::Preview>();
+    QThread *thread = QThread::create([run, preview] { *preview = run->preview(); });
+    thread->setParent(this);
+    const quint64 generation = ++m_previewGeneration;
+    connect(thread, &QThread::finished, this, [this, thread, run, preview, generation] {
+        thread->deleteLater();
+        if (generation != m_previewGeneration || m_run != run)
+            return;
+        setRunning(false);
+        m_progressTimer.stop();
+        if (preview->cancelled) {
+            emit message(QStringLiteral("キャンセルしました。"));
+            return;
+        }
+        if (mayRun(*run, *preview) && begin())
+            start(run, *preview);
+    });
+    m_progressTimer.start();
+    thread->start();
+}
+
+bool QueryExecutor::mayRun(const QueryRun &run, const QueryRun::Preview &preview)
+{
+    const QString what = run.isFile() ? run.filePath() : QString();
+    if (!preview.error.isEmpty()) {
+        emit logged(what, QStringLiteral("実行しませんでした: %1%2").arg(
+                              preview.errorLine > 0 ? QStringLiteral("%1 行目: ").arg(preview.errorLine)
+                                                    : QString(),
+                              preview.error),
+                    {});
+        emit message(QStringLiteral("ファイルを実行できませんでした。"));
+        return false;
+    }
+    if (preview.statements == 0) {
+        emit message(QStringLiteral("命令文を記述して下さい。"));
+        return false;
+    }
+    // Named before anything runs: once one of these has run, part of the
+    // script is committed whatever the user answers at the end. A single
+    // statement commits nothing but itself.
+    if (preview.committing == 0 || run.isSingle()
+        || (m_implicitQuestion && m_implicitQuestion(QueryRun::committingSummary(preview))))
+        return true;
+    emit logged(run.isFile() ? what : run.place(0).text,
+                QStringLiteral("実行しませんでした: 自動的にコミットされる文を含むため、"
+                               "取り止めました"),
+                {});
+    emit message(QStringLiteral("実行を取り止めました。"));
+    return false;
+}
+
+void QueryExecutor::start(std::shared_ptr<QueryRun> run, const QueryRun::Preview &preview)
+{
+    m_run = std::move(run);
+    const QueryRun::Place first = m_run->place(0);
+    // A single query keeps its own path: the run is over once its first
+    // rows are in, and the rest stream while the window is free.
+    if (m_run->isSingle() && natureOf(first.text) == StatementNature::Query) {
+        runQuery(first);
+        return;
+    }
+    if (m_run->isFile())
+        m_progressTimer.start();
+    else
+        emit statementRunning(0, preview.statements, first.start, first.end);
+    runStatements();
+}
+
+// `alone`: the rows are all the run gives, so their end is its outcome; in
+// a script a failure while they arrive is the statement's, said once by the
+// script's end.
+void QueryExecutor::showRows(const StatementResult &result, bool alone)
 {
     auto *model = new ResultModel(result.columns, result.firstRows);
     model->follow(m_connection, result.streamId);
-    connect(model, &ResultModel::loadingFinished, this, [this, model] {
+    connect(model, &ResultModel::loadingFinished, this, [this, model, alone] {
         const StreamEnd &end = model->streamEnd();
         if (end.kind == StreamEnd::Cancelled && m_streamCancelled)
             emit message(QStringLiteral("キャンセルしました。"));
-        else if (end.kind == StreamEnd::Failed)
+        else if (end.kind == StreamEnd::Failed && alone)
             emit message(QStringLiteral("データベースに接続して下さい。"));
         else if (end.kind == StreamEnd::Cut)
             emit message(QStringLiteral("結果が大きすぎるため %L1 行で打ち切りました。")
@@ -197,13 +307,13 @@ void QueryExecutor::showRows(const StatementResult &result)
     emit resultReady(model);
 }
 
-void QueryExecutor::runQuery(const QString &sql)
+void QueryExecutor::runQuery(const QueryRun::Place &place)
 {
-    m_connection->run(sql, false, [this, sql](const StatementResult &result) {
-        const qsizetype position = logStatement(sql, 0, result);
+    m_connection->run(place.text, false, [this, place](const StatementResult &result) {
+        const qsizetype position = logStatement(place, result);
         switch (result.kind) {
         case StatementResult::Rows:
-            showRows(result);
+            showRows(result, true);
             // Some statements end early but normally when killed (SLEEP()
             // returns 1): the user asked to stop, and it stopped.
             if (m_cancelled)
@@ -221,63 +331,161 @@ void QueryExecutor::runQuery(const QString &sql)
             emit message(QStringLiteral("データベースに接続して下さい。"));
             break;
         }
-        if (result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled)
+        if (stopped(result)) {
+            emit statementFailed(place.start, place.end);
             emit statementError(position);
+        }
         setRunning(false);
     });
 }
 
-void QueryExecutor::runDataChange(const QString &sql)
+void QueryExecutor::runStatements()
 {
-    m_connection->transaction(DatabaseConnection::Begin,
-                              [this, sql](const TransactionOutcome &begun) {
-        if (!begun.ok) {
-            // Without a transaction there is nothing to undo: not run at all.
-            emit logged(sql, QStringLiteral("実行しませんでした: トランザクションを開始できません ")
-                                 + begun.error.text(),
-                        {});
-            emit message(QStringLiteral("トランザクション失敗"));
-            setRunning(false);
-            return;
-        }
-        emit message(QStringLiteral("トランザクション開始"));
-        if (m_cancelled) {
-            endTransaction(Cancel);
-            return;
-        }
-        m_connection->run(sql, true, [this, sql](const StatementResult &result) {
-            const bool done = result.kind == StatementResult::NoResultSet && !result.inTransaction;
-            const qsizetype position = logStatement(
-                sql, 0, result,
-                done ? QStringLiteral("サーバーが自動的にコミットしました") : QString());
-            if (result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled)
-                emit statementError(position);
-            changeRan(result);
+    m_connection->runScript(
+        m_run->feed(),
+        [this, run = m_run](int index, const StatementResult &result) {
+            if (run == m_run)
+                statementDone(index, result);
+        },
+        [this, run = m_run](const ScriptEnd &end) {
+            if (run == m_run)
+                runEnded(end);
         });
-    });
 }
 
-void QueryExecutor::changeRan(const StatementResult &result)
+void QueryExecutor::statementDone(int index, const StatementResult &result)
 {
-    if (result.kind == StatementResult::Rows || result.kind == StatementResult::NoResultSet) {
-        m_change.affectedRows = result.affectedRows;
-        askToCommit(result.inTransaction);
+    m_last = result;
+    m_run->forget(index);
+    const QueryRun::Place place = m_run->place(index);
+    if (result.beginFailed) {
+        m_beginFailed = true;
+        logStatement(place, result);
         return;
     }
-    failed(result.kind == StatementResult::Cancelled, true);
+    if (result.begun && !m_begun) {
+        m_begun = true;
+        emit message(QStringLiteral("トランザクション開始"));
+    }
+    // A statement that ends the transaction on the server (DDL, TRUNCATE,
+    // COMMIT) made every change before it permanent.
+    const bool committedHere = m_begun && !stopped(result) && !result.inTransaction;
+    m_errorPosition = logStatement(
+        place, result,
+        committedHere ? QStringLiteral("サーバーが自動的にコミットしました") : QString());
+    if (result.kind == StatementResult::Rows)
+        showRows(result, false);
+    if (m_begun && result.kind == StatementResult::NoResultSet)
+        noteChange(index, place, result);
+    if (committedHere) {
+        ++m_autoCommitted;
+        m_change = Change();
+        m_begun = false;
+    }
+    if (!m_run->isFile() && !stopped(result)) {
+        const QueryRun::Place next = m_run->place(index + 1);
+        if (next.start >= 0)
+            emit statementRunning(index + 1, m_run->statementsFed(), next.start, next.end);
+    }
+}
+
+void QueryExecutor::noteChange(int index, const QueryRun::Place &place,
+                               const StatementResult &result)
+{
+    m_change.affectedRows += qMax<qint64>(0, result.affectedRows);
+    // The question lists the changes; past a screenful, a count.
+    if (m_change.statements.size() < ListedChanges) {
+        m_change.statements << QStringLiteral("%1: %2 — %L3 行")
+                                   .arg(m_run->isFile() ? place.line : index + 1)
+                                   .arg(MessageLog::statementLine(place.text))
+                                   .arg(result.affectedRows);
+    } else if (m_change.statements.size() == ListedChanges) {
+        m_change.statements << QStringLiteral("…");
+    }
+}
+
+void QueryExecutor::runEnded(const ScriptEnd &end)
+{
+    m_progressTimer.stop();
+    reportProgress();
+    const QString readError = m_run->readError();
+    // A cancel that came before the first statement stops the run too.
+    if (end.good < m_run->statementsFed() || !readError.isEmpty() || m_cancelled) {
+        runFailed(end, readError);
+        return;
+    }
+    if (m_run->isSingle()) {
+        singleEnded(end.inTransaction);
+        return;
+    }
+    if (end.inTransaction) {
+        askToCommit(true);
+        return;
+    }
+    emit message(QStringLiteral("%L1 文を実行しました。").arg(m_run->statementsFed()));
+    setRunning(false);
+}
+
+void QueryExecutor::runFailed(const ScriptEnd &end, const QString &readError)
+{
+    if (!readError.isEmpty()) {
+        emit logged(m_run->filePath(),
+                    QStringLiteral("読み込みを止めました: %1%2")
+                        .arg(m_run->readErrorLine() > 0
+                                 ? QStringLiteral("%1 行目: ").arg(m_run->readErrorLine())
+                                 : QString(),
+                             readError),
+                    {});
+    } else if (end.good < m_run->statementsFed()) {
+        const QueryRun::Place bad = m_run->place(end.good);
+        if (bad.start >= 0)
+            emit statementFailed(bad.start, bad.end);
+        emit statementError(m_errorPosition);
+    }
+    if (m_beginFailed) {
+        emit message(QStringLiteral("トランザクション失敗"));
+        setRunning(false);
+        return;
+    }
+    failed(m_cancelled || m_last.kind == StatementResult::Cancelled, end.inTransaction);
+}
+
+// One statement that is no plain query: a change ends with the question,
+// anything else with what the server said.
+void QueryExecutor::singleEnded(bool inTransaction)
+{
+    if (inTransaction) {
+        askToCommit(true);
+        return;
+    }
+    const StatementNature nature = natureOf(m_run->place(0).text);
+    if (m_autoCommitted > 0 || nature == StatementNature::ImplicitCommit)
+        // DDL, TRUNCATE or an explicit COMMIT: a question would offer an
+        // undo that cannot happen.
+        emit message(QStringLiteral("変更は既にコミットされました。元に戻せません。"));
+    else
+        emit message(m_cancelled ? QStringLiteral("キャンセルしました。")
+                                 : QStringLiteral("Query OK, affected rows: %1")
+                                       .arg(m_last.affectedRows));
+    setRunning(false);
 }
 
 void QueryExecutor::askToCommit(bool inTransaction)
 {
     if (!inTransaction) {
-        // DDL, TRUNCATE or an explicit COMMIT ended the transaction on the
-        // server: a question would offer an undo that cannot happen.
         emit message(QStringLiteral("変更は既にコミットされました。元に戻せません。"));
         setRunning(false);
         return;
     }
     if (m_cancelled) {
         endTransaction(Cancel);
+        return;
+    }
+    // The page it came from is gone: nobody is there to answer for it.
+    if (m_run && m_run->originGone()) {
+        emit logged(QStringLiteral("ROLLBACK"),
+                    QStringLiteral("タブが閉じられたため、コミットせずに元に戻します"), {});
+        endTransaction(No);
         return;
     }
     endTransaction(m_question ? m_question(m_change) : Cancel);
@@ -330,110 +538,12 @@ void QueryExecutor::endTransaction(Answer answer)
     });
 }
 
-void QueryExecutor::executeScript(const QList<SqlStatement> &statements)
+void QueryExecutor::reportProgress()
 {
-    QStringList committing;
-    bool changes = false;
-    for (const SqlStatement &statement : statements) {
-        const StatementNature nature = natureOf(statement.text);
-        if (nature == StatementNature::ImplicitCommit)
-            committing << firstLine(statement.text);
-        changes = changes || nature == StatementNature::DataChange;
-    }
-    // Named before anything runs: once one of these has run, part of the
-    // script is committed whatever the user answers at the end.
-    if (!committing.isEmpty() && !(m_implicitQuestion && m_implicitQuestion(committing))) {
-        emit logged(statements.first().text,
-                    QStringLiteral("実行しませんでした: 自動的にコミットされる文を含むため、"
-                                   "取り止めました"),
-                    {});
-        emit message(QStringLiteral("実行を取り止めました。"));
+    if (!m_run || !m_run->isFile())
         return;
-    }
-    if (!begin())
-        return;
-    if (!changes) {
-        runScriptStatements(statements, false);
-        return;
-    }
-    m_connection->transaction(DatabaseConnection::Begin,
-                              [this, statements](const TransactionOutcome &begun) {
-        if (!begun.ok) {
-            emit logged(statements.first().text,
-                        QStringLiteral("実行しませんでした: トランザクションを開始できません ")
-                            + begun.error.text(),
-                        {});
-            emit message(QStringLiteral("トランザクション失敗"));
-            setRunning(false);
-            return;
-        }
-        emit message(QStringLiteral("トランザクション開始"));
-        runScriptStatements(statements, true);
-    });
-}
-
-void QueryExecutor::runScriptStatements(const QList<SqlStatement> &statements, bool inTransaction)
-{
-    QStringList texts;
-    auto natures = std::make_shared<std::vector<StatementNature>>();
-    for (const SqlStatement &statement : statements) {
-        texts << statement.text;
-        natures->push_back(natureOf(statement.text));
-    }
-    const int count = int(statements.size());
-    emit statementRunning(0, count, statements.first().start, statements.first().end);
-    m_connection->runScript(
-        texts,
-        [this, statements, count, natures](int index, const StatementResult &result) {
-            m_last = result;
-            const bool stops = result.kind == StatementResult::Failed
-                || result.kind == StatementResult::Cancelled;
-            const SqlStatement &statement = statements[index];
-            m_errorPosition = logStatement(
-                statement.text, statement.start, result,
-                stops && index + 1 < count
-                    ? QStringLiteral("以降の %1 文は実行しませんでした").arg(count - index - 1)
-                    : QString());
-            if (result.kind == StatementResult::Rows)
-                showRows(result);
-            if (result.kind == StatementResult::NoResultSet
-                && (*natures)[size_t(index)] == StatementNature::DataChange) {
-                m_change.affectedRows += qMax<qint64>(0, result.affectedRows);
-                // The question lists the changes; past a screenful, a count.
-                constexpr int Listed = 200;
-                if (m_change.statements.size() < Listed) {
-                    m_change.statements << QStringLiteral("%1: %2 — %L3 行")
-                                               .arg(index + 1)
-                                               .arg(firstLine(statements[index].text))
-                                               .arg(result.affectedRows);
-                } else if (m_change.statements.size() == Listed) {
-                    m_change.statements << QStringLiteral("…");
-                }
-            }
-            if (index + 1 < count && (result.kind == StatementResult::Rows
-                                      || result.kind == StatementResult::NoResultSet))
-                emit statementRunning(index + 1, count, statements[index + 1].start,
-                                      statements[index + 1].end);
-        },
-        [this, statements, inTransaction](int good) {
-            scriptEnded(statements, good, inTransaction);
-        });
-}
-
-void QueryExecutor::scriptEnded(const QList<SqlStatement> &statements, int good,
-                                bool inTransaction)
-{
-    if (good < statements.size()) {
-        const SqlStatement &bad = statements[good];
-        emit statementFailed(bad.start, bad.end);
-        emit statementError(m_errorPosition);
-        failed(m_cancelled || m_last.kind == StatementResult::Cancelled, inTransaction);
-        return;
-    }
-    if (inTransaction) {
-        askToCommit(m_last.inTransaction);
-        return;
-    }
-    emit message(QStringLiteral("%L1 文を実行しました。").arg(statements.size()));
-    setRunning(false);
+    const bool previewing = m_run->statementsFed() == 0 && m_run->bytesDone() == 0;
+    emit fileProgress(m_run->statementsFed(),
+                      previewing ? m_run->bytesPreviewed() : m_run->bytesDone(),
+                      QFileInfo(m_run->filePath()).size(), m_clock.elapsed());
 }

@@ -1,10 +1,10 @@
 #include "ResultExporter.h"
 
 #include "ResultModel.h"
+#include "SafeFile.h"
 
 #include <QIODevice>
 #include <QItemSelection>
-#include <QSaveFile>
 
 #include <array>
 
@@ -408,18 +408,16 @@ ResultExporter::Outcome ResultExporter::write(QIODevice &out, const Progress &pr
 ResultExporter::Outcome ResultExporter::writeFile(const QString &path, const Progress &progress,
                                                   QString *error) const
 {
-    QSaveFile file(path);
     Outcome outcome = Outcome::Failed;
-    if (file.open(QIODevice::WriteOnly))
-        outcome = write(file, progress);
-    if (outcome == Outcome::Written && file.commit())
-        return outcome;
-    if (outcome != Outcome::Cancelled) {
+    const bool written = SafeFile::write(
+        path,
+        [&](QIODevice &out) {
+            outcome = write(out, progress);
+            return outcome == Outcome::Written;
+        },
+        {}, error);
+    if (!written && outcome != Outcome::Cancelled)
         outcome = Outcome::Failed;
-        if (error)
-            *error = file.errorString();
-    }
-    file.cancelWriting();
     return outcome;
 }
 

@@ -188,7 +188,6 @@ void ResultModel::sort(int column, Qt::SortOrder order)
     for (const QModelIndex &index : before)
         stored.push_back(storedRow(index.row()));
 
-    m_sortColumn = column;
     if (column < 0)
         m_order.clear();
     else
@@ -242,8 +241,6 @@ void ResultModel::endStream(const StreamEnd &end)
     m_loading = false;
     m_end = end;
     m_end.rows = m_rows.rowCount();
-    if (end.kind == StreamEnd::Failed)
-        emit loadingFailed();
     emit loadingFinished();
     const auto pending = std::exchange(m_pendingSort, { -1, Qt::AscendingOrder });
     if (pending.first >= 0)

@@ -57,7 +57,6 @@ public:
     // gives back the order the rows arrived in. The stored rows stay as
     // they are: the model keeps a permutation.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
-    int sortColumn() const { return m_sortColumn; }
 
     // Width for a column that shows its widest value and header whole,
     // up to MaxColumnWidth, found without looking at every cell.
@@ -67,7 +66,6 @@ public:
 
 signals:
     void loadingFinished();
-    void loadingFailed();
 
 private:
     void publishRows();
@@ -88,6 +86,5 @@ private:
     // Shown row -> stored row while sorted; empty in arrival order. Rows
     // that arrive after a sort follow the sorted ones.
     std::vector<int> m_order;
-    int m_sortColumn = -1;
     std::pair<int, Qt::SortOrder> m_pendingSort{ -1, Qt::AscendingOrder };
 };

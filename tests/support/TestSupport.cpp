@@ -135,6 +135,10 @@ bool connectWindow(QZQuorvinWindow &window, const ConnectionParams &p)
         dialog->findChild<QLineEdit *>(QStringLiteral("editPassword"))->setText(p.password);
         dialog->findChild<QLineEdit *>(QStringLiteral("editHostname"))->setText(p.host);
         dialog->findChild<QSpinBox *>(QStringLiteral("portSpinBox"))->setValue(p.port);
+        dialog->findChild<QComboBox *>(QStringLiteral("comboTlsMode"))->setCurrentIndex(int(p.tlsMode));
+        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsCa"))->setText(p.tlsCa);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsCert"))->setText(p.tlsCert);
+        dialog->findChild<QLineEdit *>(QStringLiteral("editTlsKey"))->setText(p.tlsKey);
         dialog->findChild<QPushButton *>(QStringLiteral("PushButton1"))->click();
     });
     QString last;

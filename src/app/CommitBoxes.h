@@ -1,0 +1,16 @@
+#pragma once
+
+#include "QueryExecutor.h"
+
+class QWidget;
+
+// The two questions a run asks before it makes changes permanent, as the
+// modal boxes the user answers (and tests find by their object names).
+class CommitBoxes
+{
+public:
+    // "コミットしてよろしいですか？" with the rows and statements of the change.
+    static QueryExecutor::Answer askCommit(QWidget *parent, const QueryExecutor::Change &change);
+    // Whether to run statements that the server commits by itself.
+    static bool askImplicitCommit(QWidget *parent, const QStringList &statements);
+};

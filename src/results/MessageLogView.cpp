@@ -1,0 +1,41 @@
+#include "MessageLogView.h"
+
+#include "MessageLog.h"
+
+#include <QTextBlock>
+
+MessageLogView::MessageLogView(MessageLog *log, QWidget *parent)
+    : QPlainTextEdit(parent)
+    , m_pLog(log)
+{
+    setObjectName(QStringLiteral("m_pMessageLog"));
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setUndoRedoEnabled(false);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    connect(log, &MessageLog::added, this, &MessageLogView::append);
+}
+
+void MessageLogView::append(const QString &entry, int droppedLines)
+{
+    appendPlainText(entry);
+    if (droppedLines <= 0)
+        return;
+    // The first line counts the entries dropped; the oldest entry follows it.
+    QTextDocument *text = document();
+    const int first = m_hasDropLine ? 1 : 0;
+    QTextCursor cursor(text);
+    cursor.setPosition(text->findBlockByNumber(first).position());
+    cursor.setPosition(text->findBlockByNumber(first + droppedLines).position(),
+                       QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.setPosition(0);
+    if (m_hasDropLine) {
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    } else {
+        cursor.insertBlock();
+        cursor.setPosition(0);
+        m_hasDropLine = true;
+    }
+    cursor.insertText(m_pLog->droppedText());
+}
