@@ -278,6 +278,38 @@ void badInput(const char *name, const QString &text)
                 name, worst[0], key[0], worst[1], key[1]);
 }
 
+// Keys in a large text, and "/*" typed at the top of it.
+void editingFigures(const QString &big, const QString &oneMb, qint64 megabytes, bool quick)
+{
+    {
+        auto page = editorWith<QZTextEdit>(oneMb);
+        auto plain = editorWith<QPlainTextEdit>(oneMb);
+        std::printf("key in the middle of 1 MB:      %6.1f ms (target <= 16)    plain editor: %6.1f ms\n",
+                    keystrokes(*page, false, 30), keystrokes(*plain, false, 30));
+    }
+    {
+        auto page = editorWith<QZTextEdit>(big);
+        waitUntil([&] { return !page->highlighter()->isBehind(); }, 60000);
+        auto plain = editorWith<QPlainTextEdit>(big);
+        std::printf("key at the end of %lld MB:        %6.1f ms (target <= 50)    plain editor: %6.1f ms\n",
+                    static_cast<long long>(megabytes), keystrokes(*page, true, 30),
+                    keystrokes(*plain, true, 30));
+        const CommentFigures sliced =
+            typeCommentOpener(*page, [&] { return !page->highlighter()->isBehind(); });
+        std::printf("\"/*\" at the top: typed %.0f ms, loop free after %.0f ms (target <= 150), first 100 lines comment after %.0f ms\n",
+                    sliced.typed, sliced.free, sliced.coloured);
+        std::printf("  every line coloured after %.0f ms\n", sliced.all);
+        if (!quick) {
+            auto whole = editorWith<QPlainTextEdit>(big);
+            new WholeTextHighlighter(whole->document());
+            QTest::qWait(300);
+            const CommentFigures once = typeCommentOpener(*whole, [] { return true; });
+            std::printf("  reference, re-lexing all at once: typed %.0f ms, loop free after %.0f ms\n",
+                        once.typed, once.free);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -307,33 +339,7 @@ int main(int argc, char *argv[])
                 opened, openedPlain);
 
     const QString oneMb = script(1 << 20);
-    {
-        auto page = editorWith<QZTextEdit>(oneMb);
-        auto plain = editorWith<QPlainTextEdit>(oneMb);
-        std::printf("key in the middle of 1 MB:      %6.1f ms (target <= 16)    plain editor: %6.1f ms\n",
-                    keystrokes(*page, false, 30), keystrokes(*plain, false, 30));
-    }
-    {
-        auto page = editorWith<QZTextEdit>(big);
-        waitUntil([&] { return !page->highlighter()->isBehind(); }, 60000);
-        auto plain = editorWith<QPlainTextEdit>(big);
-        std::printf("key at the end of %lld MB:        %6.1f ms (target <= 50)    plain editor: %6.1f ms\n",
-                    static_cast<long long>(megabytes), keystrokes(*page, true, 30),
-                    keystrokes(*plain, true, 30));
-        const CommentFigures sliced =
-            typeCommentOpener(*page, [&] { return !page->highlighter()->isBehind(); });
-        std::printf("\"/*\" at the top: typed %.0f ms, loop free after %.0f ms (target <= 150), first 100 lines comment after %.0f ms\n",
-                    sliced.typed, sliced.free, sliced.coloured);
-        std::printf("  every line coloured after %.0f ms\n", sliced.all);
-        if (!quick) {
-            auto whole = editorWith<QPlainTextEdit>(big);
-            new WholeTextHighlighter(whole->document());
-            QTest::qWait(300);
-            const CommentFigures once = typeCommentOpener(*whole, [] { return true; });
-            std::printf("  reference, re-lexing all at once: typed %.0f ms, loop free after %.0f ms\n",
-                        once.typed, once.free);
-        }
-    }
+    editingFigures(big, oneMb, megabytes, quick);
 
     badInput("10 MB on one line", QString(big).replace(u'\n', u' '));
     // Qt itself lays out a line of NULs slowly (a plain editor took over a
