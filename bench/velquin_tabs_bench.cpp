@@ -33,8 +33,8 @@ int main(int argc, char *argv[])
     while (big.toUtf8().size() < megabytes << 20)
         big += line.repeated(1000);
     TabSession session;
-    session.tabs = { { QStringLiteral("select 1"), QStringLiteral("タブ1"), 0, {}, false, false, false },
-                     { big, QStringLiteral("タブ2"), int(big.size() / 2), {}, false, false, false } };
+    session.tabs = { { QStringLiteral("select 1"), QStringLiteral("タブ1"), 0, {}, false },
+                     { big, QStringLiteral("タブ2"), int(big.size() / 2), {}, false } };
     session.current = 1;
     TabStateStore store(dir.path());
     QElapsedTimer timer;

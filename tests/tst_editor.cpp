@@ -5,6 +5,8 @@
 #include <QClipboard>
 #include <QTest>
 
+#include <functional>
+
 class tst_Editor : public QObject
 {
     Q_OBJECT
@@ -17,6 +19,7 @@ private slots:
     void commandsActOnCurrentTabOnly_data();
     void commandsActOnCurrentTabOnly();
     void clearCanBeUndone();
+    void keptTextFollowsEdits();
 };
 
 static QZTextEdit *page(QZEditTabWidget &tabs, int i)
@@ -147,6 +150,31 @@ void tst_Editor::clearCanBeUndone()
     QCOMPARE(tabs.currentPage()->toPlainText(), QString());
     tabs.Undo();
     QCOMPARE(tabs.currentPage()->toPlainText(), QStringLiteral("select 1"));
+}
+
+// The text the kept state saves is patched edit by edit, not read again:
+// after any edit it must be exactly what the editor shows.
+void tst_Editor::keptTextFollowsEdits()
+{
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    QZTextEdit *edit = tabs.currentPage();
+    edit->setPlainText(QStringLiteral("select 1;\nselect 2;\n"));
+    const auto same = [&] { return edit->wholeText() == edit->toPlainText(); };
+    QVERIFY(same());
+    const std::function<void()> steps[] = {
+        [&] { edit->insertPlainText(QStringLiteral("-- a\nb\u00a0c 末尾🍣\n")); },
+        [&] { edit->selectAll(); edit->cut(); },
+        [&] { edit->undo(); },
+        [&] { QTextCursor c(edit->document()); c.setPosition(3); c.setPosition(15, QTextCursor::KeepAnchor);
+              c.insertText(QStringLiteral("x\ny")); },
+        [&] { tabs.Clear(); },
+        [&] { edit->setPlainText(QStringLiteral("replaced")); },
+    };
+    for (const auto &step : steps) {
+        step();
+        QVERIFY2(same(), qPrintable(edit->wholeText()));
+    }
 }
 
 QTEST_MAIN(tst_Editor)

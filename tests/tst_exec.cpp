@@ -18,16 +18,21 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextCursor>
+#include <QLabel>
+
+#include <csignal>
 
 namespace {
 
 // How many connections a model's rowsInserted has: each one is work per batch.
+// QObject::receivers() is protected; a pointer to it taken inside a subclass
+// may be called on any QObject.
 struct Receivers : QObject
 {
     static int rowsInserted(const QObject *model)
     {
-        return static_cast<const Receivers *>(model)->receivers(
-            SIGNAL(rowsInserted(QModelIndex, int, int)));
+        constexpr auto receivers = &Receivers::receivers;
+        return (model->*receivers)(SIGNAL(rowsInserted(QModelIndex, int, int)));
     }
 };
 
@@ -57,6 +62,9 @@ private slots:
     void commitBoxThroughWindow_data();
     void commitBoxThroughWindow();
     void withoutConnectionAsksToConnect();
+    void scriptStoppedMidway_data();
+    void scriptStoppedMidway();
+    void commitOutcomeUnknown();
     void windowStaysResponsiveAndCancels();
     void closingTheRunningTabCancelsItsRun();
 
@@ -270,6 +278,9 @@ void tst_Exec::scripts_data()
         << "insert into items values (4, 'four'); insert into items values (1, 'dup'); "
            "delete from items"
         << false << int(Q::Yes) << QStringList{ T, "エラー" } << 0 << start;
+    QTest::newRow("failure after a MyISAM change")
+        << "update audit set v = 99; insert into items values (1, 'dup')" << false << int(Q::Yes)
+        << QStringList{ T, "エラー。一部の変更は元に戻せませんでした。" } << 0 << "1:one,2:two,3:-|99|1";
     QTest::newRow("implicit commit declined")
         << "insert into items values (4, 'four'); truncate table deleted_items" << false
         << int(Q::Yes) << QStringList{ "実行を取り止めました。" } << 0 << start;
@@ -478,6 +489,76 @@ void tst_Exec::windowStaysResponsiveAndCancels()
     session.run(QStringLiteral("select 42"));
     QCOMPARE(session.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
     session.stop();
+}
+
+void tst_Exec::scriptStoppedMidway_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("Escape: the MyISAM change stays, and is said to")
+        << "m_pCancelAct" << "キャンセルしました。一部の変更は元に戻せませんでした。";
+    QTest::newRow("its tab closed: cancelled, no question")
+        << "m_pCloseTabAct" << "キャンセルしました。一部の変更は元に戻せませんでした。";
+}
+
+void tst_Exec::scriptStoppedMidway()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, status);
+    WindowSession session;
+    session.start();
+    QVERIFY(session.connect(m_server.params(Database)));
+    ModalAnswerer asked(QStringLiteral("ConfirmCommitMessageBox"),
+                        [](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); }, 8000);
+    session.type(QStringLiteral("update audit set v = 99; insert into items values (4, 'four'); select sleep(6)"));
+    session.trigger("m_pExecAct");
+    // The MyISAM change shows at once on the server; then into the sleep.
+    QTRY_VERIFY(items().contains(QStringLiteral("|99|")));
+    QTest::qWait(500);
+    session.trigger(how.toLatin1().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(session.idle(), 20000);
+    QVERIFY(!asked.answered());
+    QCOMPARE(session.statuses().constLast(), status);
+    QCOMPARE(items(), QStringLiteral("1:one,2:two,3:-|99|1"));
+    session.stop();
+}
+
+// The server stalls (SIGSTOP) with the COMMIT on its way and Escape drops
+// the connection: nobody knows whether it committed, and the program must
+// not claim either.
+void tst_Exec::commitOutcomeUnknown()
+{
+    PrivateServer own;
+    QString error;
+    QVERIFY2(own.start(QStringLiteral("vq_stall"), &error), qPrintable(error));
+    const QSqlDatabase check = own.server().check(QStringLiteral("own"), QStringLiteral("vq_stall"));
+    QVERIFY(exec(check, "CREATE TABLE t (id INT) ENGINE=InnoDB"));
+    {
+        DatabaseConnection connection;
+        connection.setCancelGrace(500);
+        QVERIFY(openAndWait(connection, own.server().params(QStringLiteral("vq_stall"))));
+        QueryExecutor executor(&connection);
+        bool asked = false;
+        executor.setCommitQuestion([&](const QueryExecutor::Change &) {
+            ::kill(pid_t(own.pid()), SIGSTOP);
+            asked = true;
+            return QueryExecutor::Yes;
+        });
+        QSignalSpy messages(&executor, &QueryExecutor::message);
+        executor.execute(QStringLiteral("insert into t values (1)"));
+        QTRY_VERIFY_WITH_TIMEOUT(asked, 20000);
+        QTest::qWait(300); // the COMMIT is on its way to the stopped server
+        QVERIFY(executor.running());
+        executor.cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(!executor.running(), 20000);
+        ::kill(pid_t(own.pid()), SIGCONT);
+        QVERIFY2(messages.last().first().toString().startsWith(QStringLiteral("コミットの結果は不明です")),
+                 qPrintable(messages.last().first().toString()));
+        for (const auto &args : messages)
+            QVERIFY(!args.first().toString().contains(QStringLiteral("コミット失敗")));
+    }
+    // What the server did with it once it ran again: here it committed.
+    QTRY_COMPARE_WITH_TIMEOUT(scalar(check, "SELECT COUNT(*) FROM t").toInt(), 1, 10000);
 }
 
 void tst_Exec::closingTheRunningTabCancelsItsRun()

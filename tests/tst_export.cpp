@@ -34,6 +34,7 @@ private slots:
     void exactText();
     void insertStatementsReadBack();
     void failedExportKeepsOldFile();
+    void textNullStaysText();
 
 private:
     ResultModel *model() const { return qobject_cast<ResultModel *>(m_session.grid()->model()); }
@@ -190,10 +191,21 @@ void tst_Export::failedExportKeepsOldFile()
     setrlimit(RLIMIT_FSIZE, &before);
 
     QCOMPARE(outcome, ResultExporter::Outcome::Failed);
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(error, QStringLiteral("ファイルの大きさの上限を超えました"));
     QFile old(path);
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("old contents\n"));
+}
+
+// LOAD DATA ... FIELDS ENCLOSED BY '"' reads a bare NULL as SQL NULL: the
+// text must come out quoted, SQL NULL as the empty field.
+void tst_Export::textNullStaysText()
+{
+    m_session.run(QStringLiteral("select 'NULL' as a, NULL as b, 'null' as c, 'NULLS' as d"));
+    QTRY_VERIFY(!model()->isLoading());
+    ResultExporter::Options options;
+    options.format = Format::Csv;
+    QCOMPARE(ResultExporter(*model(), options).text(), QByteArray("\"NULL\",,\"null\",NULLS\r\n"));
 }
 
 QTEST_MAIN(tst_Export)

@@ -95,7 +95,8 @@ void tst_LongRun::tenMegabyteStatement()
         sql += QStringLiteral(" */");
     }
     ModalAnswerer yes(QStringLiteral("ConfirmCommitMessageBox"),
-                      [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); });
+                      [](QWidget *w) { QTest::keyClick(w, Qt::Key_Return); },
+                      120000); // ten megabytes of INSERT on a busy machine
     session.run(sql);
     const QSqlDatabase check = QSqlDatabase::database(QStringLiteral("check"));
     if (kind == "query") {

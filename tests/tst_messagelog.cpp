@@ -48,25 +48,33 @@ void tst_MessageLog::statements_data()
     QTest::addColumn<QString>("logged");     // a pattern the log must match
     QTest::addColumn<int>("errorLine");      // where the cursor ends up, or -1
     QTest::addColumn<QString>("field");      // the status field's pattern
+    QTest::addColumn<QString>("from");       // the text from the error on
+    QTest::addColumn<QString>("selected");   // a script's failing statement
 
     const QString syntax = QStringLiteral("1064 \\(42000\\): You have an error in your SQL syntax.*"
                                           "near '= 1' at line 3");
     const QString previous = QStringLiteral("^3 行 · \\d+\\.\\d\\d 秒$");
     QTest::newRow("syntax error in a selection")
         << "select 1;\n\nselect *\nfrom items\nwhere id = = 1" << "select *" << syntax << 4
-        << previous;
+        << previous << "= 1" << "";
     QTest::newRow("syntax error in a script's second statement")
         << "select 1 as a;\nselect *\nfrom items\nwhere id = = 1;" << "" << syntax << 3
-        << "^1 行 · "; // the script's first statement
+        << "^1 行 · " // the script's first statement
+        << "= 1;" << "select *\nfrom items\nwhere id = = 1";
+    // The server sends the emoji back as '?'.
+    QTest::newRow("syntax error before an emoji")
+        << "select 1 as a;\nselect *\nfrom items\nwhere id = = 1 or tiny = '🍣';" << ""
+        << "near '= 1 or tiny = '\\?'' at line 3" << 3 << "^1 行 · "
+        << "= 1 or tiny = '🍣';" << "select *\nfrom items\nwhere id = = 1 or tiny = '🍣'";
     QTest::newRow("query") << "select seq from seq_1_to_1200" << ""
                            << "select seq from seq_1_to_1200\\s+1,200 行 · 最初の行まで" << -1
-                           << "^1,200 行 · \\d+\\.\\d\\d 秒$";
+                           << "^1,200 行 · \\d+\\.\\d\\d 秒$" << "" << "";
     QTest::newRow("data change with warnings")
         << "set session sql_mode = '';\nupdate items set tiny = 300 where id < 3" << ""
         << "影響を受けた行 2 .*\\n\\s+警告 2 件: Warning 1264: Out of range.*\\n.*ROLLBACK\\n\\s+ロールバックしました"
-        << -1 << previous;
+        << -1 << previous << "" << "";
     QTest::newRow("capitals run as any statement")
-        << "SHOW TABLES" << "" << "SHOW TABLES\\s+\\d+ 行 · 最初の行まで" << -1 << "^\\d+ 行 · ";
+        << "SHOW TABLES" << "" << "SHOW TABLES\\s+\\d+ 行 · 最初の行まで" << -1 << "^\\d+ 行 · " << "" << "";
 }
 
 void tst_MessageLog::statements()
@@ -76,6 +84,8 @@ void tst_MessageLog::statements()
     QFETCH(QString, logged);
     QFETCH(int, errorLine);
     QFETCH(QString, field);
+    QFETCH(QString, from);
+    QFETCH(QString, selected);
     WindowSession s;
     s.start();
     QVERIFY(s.connect(m_server.params(QStringLiteral("vq_log"))));
@@ -100,9 +110,16 @@ void tst_MessageLog::statements()
     QCOMPARE(label("m_pPreviousLabel")->isVisibleTo(&s.window()), failed);
     QCOMPARE(page->hasErrorMark(), failed);
     if (failed) {
-        QCOMPARE(page->textCursor().blockNumber(), errorLine);
-        QCOMPARE(page->textCursor().block().text().mid(page->textCursor().positionInBlock()),
-                 QStringLiteral("= 1").append(selectFrom.isEmpty() ? ";" : ""));
+        QTextCursor mark(page->document());
+        mark.setPosition(page->errorMarkPosition());
+        QCOMPARE(mark.blockNumber(), errorLine);
+        QCOMPARE(mark.block().text().mid(mark.positionInBlock()), from);
+        // A single statement: the cursor goes to the error; in a script the
+        // failing statement is selected.
+        if (selected.isEmpty())
+            QCOMPARE(page->textCursor().position(), mark.position());
+        else
+            QCOMPARE(page->textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n'), selected);
         page->insertPlainText(QStringLiteral(" "));
         QVERIFY(!page->hasErrorMark());
     }

@@ -7,7 +7,11 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QAction>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QAbstractButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -37,6 +41,13 @@ private slots:
     void openAndSaveBack();
     void saveKeepsPermissionsAndMarksLabel();
     void failedSaveKeepsOldFile();
+    void saveFailuresSayWhy_data();
+    void saveFailuresSayWhy();
+    void closeAsksAfterFailedSave();
+    void twoWindowsInOneDirectory();
+    void fileChangedUnderneath();
+    void noEditWhileLoading();
+    void savesKeepModesAndLinks();
     void findAndReplace();
 };
 
@@ -74,6 +85,35 @@ QStringList texts(const QZEditTabWidget &tabs)
     return out;
 }
 
+void clickRole(QWidget *widget, QMessageBox::ButtonRole role)
+{
+    auto *box = qobject_cast<QMessageBox *>(widget);
+    for (QAbstractButton *button : box->buttons())
+        if (box->buttonRole(button) == role)
+            button->click();
+}
+
+// A tmpfs of its own, unmounted again at the end; mounting needs root.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString &options)
+        : m_mounted(QProcess::execute(QStringLiteral("mount"), { "-t", "tmpfs", "-o", options, "tmpfs", m_dir.path() }) == 0)
+    {
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_dir.path() });
+    }
+    bool mounted() const { return m_mounted; }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
 std::unique_ptr<QZQuorvinWindow> startWindow()
 {
     auto window = std::make_unique<QZQuorvinWindow>();
@@ -89,8 +129,13 @@ void tst_TabState::storeRoundTrip()
     TabSession session;
     session.current = 1;
     const QString big = QString(TabStateStore::InlineLimit, u'あ');
-    session.tabs = { { QStringLiteral("select 1"), QStringLiteral("タブ1"), 3, {}, false, false, false },
-                     { big, QStringLiteral("*a.sql"), 7, QStringLiteral("/x/a.sql"), true, true, true } };
+    TextFileCodec::Origin origin;
+    origin.encoding = TextFileCodec::Encoding::ShiftJis;
+    origin.lossless = false;
+    origin.ends = { QByteArray("ccnccr"), 'c' };
+    origin.stamp = { 12, 34, QByteArray(20, '\x5a') };
+    session.tabs = { { QStringLiteral("select 1"), QStringLiteral("タブ1"), 3, {}, false },
+                     { big, QStringLiteral("*a.sql"), 7, QStringLiteral("/x/a.sql"), true, origin } };
     TabStateStore store(dir.path());
     QVERIFY(store.save(session));
     QCOMPARE(modeOf(store.statePath()), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -106,7 +151,9 @@ void tst_TabState::storeRoundTrip()
     QCOMPARE(loaded.tabs[0].cursor, 3);
     const TabState &b = loaded.tabs[1];
     QVERIFY(b.text == big && b.label == QStringLiteral("*a.sql") && b.cursor == 7);
-    QVERIFY(b.filePath == QStringLiteral("/x/a.sql") && b.modified && b.guessed && b.crlf);
+    QVERIFY(b.filePath == QStringLiteral("/x/a.sql") && b.modified);
+    QVERIFY(b.origin.encoding == origin.encoding && !b.origin.lossless && b.origin.ends == origin.ends);
+    QVERIFY(b.origin.stamp.size == 12 && b.origin.stamp.modifiedMs == 34 && b.origin.stamp.sha1 == origin.stamp.sha1);
 
     // A changed large text replaces its file; the old one goes.
     session.tabs[1].text = big + u'x';
@@ -227,55 +274,78 @@ void tst_TabState::openAndSaveBack_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("guessed");
-    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<bool>("sure");
+    QTest::addColumn<bool>("lossless");
 
-    const QString nihongo = QStringLiteral("select '日本語'");
+    // Saved unchanged, every file but the lossy ones comes back byte for byte.
+    const QString nihongo = QStringLiteral("select 'にほんご'");
     const QByteArray utf8 = nihongo.toUtf8();
-    QTest::newRow("utf-8") << utf8 << nihongo << false << utf8;
-    QTest::newRow("utf-8 bom") << "\xEF\xBB\xBF" + utf8 << nihongo << false << utf8;
+    QTest::newRow("utf-8") << utf8 << nihongo << "UTF-8" << true << true;
+    QTest::newRow("utf-8 bom") << "\xEF\xBB\xBF" + utf8 << nihongo << "UTF-8 (BOM)" << true << true;
     QByteArray le("\xFF\xFE"), be("\xFE\xFF");
     for (QChar c : nihongo) {
         le += char(c.unicode() & 0xff), le += char(c.unicode() >> 8);
         be += char(c.unicode() >> 8), be += char(c.unicode() & 0xff);
     }
-    QTest::newRow("utf-16le bom") << le << nihongo << false << utf8;
-    QTest::newRow("utf-16be bom") << be << nihongo << false << utf8;
-    QTest::newRow("shift_jis") << QByteArray("select '\x93\xFA\x96\x7B\x8C\xEA'") << nihongo << false << utf8;
-    QTest::newRow("euc-jp") << QByteArray("select '\xC6\xFC\xCB\xDC\xB8\xEC'") << nihongo << false << utf8;
+    QTest::newRow("utf-16le bom") << le << nihongo << "UTF-16LE" << true << true;
+    QTest::newRow("utf-16be bom") << be << nihongo << "UTF-16BE" << true << true;
+    QTest::newRow("shift_jis") << QByteArray("select '\x82\xC9\x82\xD9\x82\xF1\x82\xB2'") << nihongo
+                               << "Shift_JIS" << true << true;
+    QTest::newRow("euc-jp") << QByteArray("select '\xA4\xCB\xA4\xDB\xA4\xF3\xA4\xB4'") << nihongo
+                            << "EUC-JP" << true << true;
+    QTest::newRow("shift_jis kanji only, a guess")
+        << QByteArray("\x93\xFA\x96\x7B\x8C\xEA") << QStringLiteral("日本語") << "Shift_JIS" << false << true;
     // Valid in both: あい in EUC-JP, half-width ､｢､､ in Shift_JIS.
     QTest::newRow("euc-jp, also valid shift_jis")
-        << QByteArray("\xA4\xA2\xA4\xA4") << QStringLiteral("あい") << false << QByteArray("あい");
-    QTest::newRow("cp932 wave dash and circled one")
-        << QByteArray("\x81\x60\x87\x40") << QStringLiteral("～①") << false << QByteArray("～①");
-    QTest::newRow("crlf kept") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\nb\n") << false
-                               << QByteArray("a\r\nb\r\n");
+        << QByteArray("\xA4\xA2\xA4\xA4") << QStringLiteral("あい") << "EUC-JP" << true << true;
+    QTest::newRow("latin-1 read as shift_jis, said to be a guess")
+        << QByteArray("select 'caf\xE9s'") << QStringLiteral("select 'caf駸'") << "Shift_JIS" << false << true;
+    QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\nb\n") << "UTF-8" << true << true;
+    QTest::newRow("mixed line ends") << QByteArray("a\r\nb\nc\rd\r\n") << QStringLiteral("a\nb\nc\nd\n")
+                                     << "UTF-8" << true << true;
+    QTest::newRow("cr only") << QByteArray("a\rb\r") << QStringLiteral("a\nb\n") << "UTF-8" << true << true;
     QTest::newRow("binary") << QByteArray("\x00\x01\x02select", 9) << QStringLiteral("\u0000\u0001\u0002select")
-                            << true << QByteArray("\x00\x01\x02select", 9);
-    QTest::newRow("fits none") << QByteArray("a\xFF\xFE\xFD") << QStringLiteral("a\uFFFD\uFFFD\uFFFD") << true
-                               << QByteArray("a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+                            << "UTF-8" << false << false;
+    QTest::newRow("fits none") << QByteArray("a\xFF\xFE\xFD") << QStringLiteral("a\uFFFD\uFFFD\uFFFD") << "UTF-8"
+                               << false << false;
 }
 
 void tst_TabState::openAndSaveBack()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
-    QFETCH(bool, guessed);
-    QFETCH(QByteArray, saved);
+    QFETCH(QString, encoding);
+    QFETCH(bool, sure);
+    QFETCH(bool, lossless);
 
     ScratchDirectory dir;
     writeFile(QStringLiteral("in.sql"), bytes);
     QZEditTabWidget tabs;
     tabs.NewTab();
     QString error;
-    QCOMPARE(tabs.openFile(QStringLiteral("in.sql"), &error),
-             guessed ? QZEditTabWidget::OpenResult::OpenedGuessing : QZEditTabWidget::OpenResult::Opened);
+    QCOMPARE(tabs.openFile(QStringLiteral("in.sql"), &error), QZEditTabWidget::OpenResult::Opened);
     QCOMPARE(tabs.count(), 1); // the empty scratch tab was reused
-    QCOMPARE(tabs.currentPage()->toPlainText(), text);
-    QCOMPARE(tabs.currentPage()->encodingGuessed(), guessed);
+    QZTextEdit *page = tabs.currentPage();
+    QCOMPARE(page->toPlainText(), text);
+    QCOMPARE(TextFileCodec::encodingName(page->origin().encoding), encoding);
+    QCOMPARE(page->origin().sure, sure);
+    QCOMPARE(page->origin().lossless, lossless);
     QCOMPARE(tabs.tabText(0), QStringLiteral("in.sql"));
-    QVERIFY(tabs.saveCurrent(QStringLiteral("in.sql"), &error));
-    QCOMPARE(readAll(QStringLiteral("in.sql")), saved);
+    QCOMPARE(tabs.saveCurrent(QStringLiteral("in.sql"), &error), QZEditTabWidget::SaveResult::Saved);
+    if (lossless)
+        QCOMPARE(readAll(QStringLiteral("in.sql")), bytes);
+
+    // Chosen by hand, the Latin-1 file reads as written; a character Latin-1
+    // cannot hold is not written at all.
+    if (QTest::currentDataTag() == QByteArray("latin-1 read as shift_jis, said to be a guess")) {
+        const auto latin1 = TextFileCodec::Encoding::Latin1;
+        QCOMPARE(tabs.openFile(QStringLiteral("in.sql"), &error, &latin1), QZEditTabWidget::OpenResult::Opened);
+        QCOMPARE(page->toPlainText(), QStringLiteral("select 'cafés'"));
+        page->insertPlainText(QStringLiteral("日本"));
+        QCOMPARE(tabs.saveCurrent(QStringLiteral("in.sql"), &error), QZEditTabWidget::SaveResult::DoesNotFit);
+        QCOMPARE(readAll(QStringLiteral("in.sql")), bytes);
+    }
 }
 
 void tst_TabState::saveKeepsPermissionsAndMarksLabel()
@@ -294,7 +364,7 @@ void tst_TabState::saveKeepsPermissionsAndMarksLabel()
     QCOMPARE(tabs.count(), 2);
     tabs.currentPage()->insertPlainText(QStringLiteral("-- "));
     QCOMPARE(tabs.tabText(0), QStringLiteral("*q.sql"));
-    QVERIFY(tabs.saveCurrent(QStringLiteral("q.sql"), &error));
+    QCOMPARE(tabs.saveCurrent(QStringLiteral("q.sql"), &error), QZEditTabWidget::SaveResult::Saved);
     QCOMPARE(tabs.tabText(0), QStringLiteral("q.sql"));
     QCOMPARE(readAll(QStringLiteral("q.sql")), QByteArray("-- select 1"));
     QCOMPARE(modeOf(QStringLiteral("q.sql")), perms);
@@ -317,13 +387,161 @@ void tst_TabState::failedSaveKeepsOldFile()
     rlimit small = old;
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
-    const bool saved = tabs.saveCurrent(QStringLiteral("q.sql"), &error);
+    const auto saved = tabs.saveCurrent(QStringLiteral("q.sql"), &error);
     setrlimit(RLIMIT_FSIZE, &old);
-    QVERIFY(!saved);
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(saved, QZEditTabWidget::SaveResult::Failed);
+    QCOMPARE(error, QStringLiteral("ファイルの大きさの上限を超えました"));
     QCOMPARE(readAll(QStringLiteral("q.sql")), QByteArray("old"));
     QCOMPARE(QDir().entryList(QDir::Files), QStringList{ "q.sql" });
-    QVERIFY(!tabs.saveCurrent(QStringLiteral("no/such/dir/q.sql"), &error));
+    QCOMPARE(tabs.saveCurrent(QStringLiteral("no/such/dir/q.sql"), &error), QZEditTabWidget::SaveResult::Failed);
+}
+
+void tst_TabState::saveFailuresSayWhy_data()
+{
+    QTest::addColumn<QString>("mountOptions");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("disk full") << "size=64k" << "ディスクの空きがありません";
+    QTest::newRow("read-only file system") << "size=1m,ro" << "読み取り専用のファイルシステムです";
+}
+
+void tst_TabState::saveFailuresSayWhy()
+{
+    QFETCH(QString, mountOptions);
+    QFETCH(QString, reason);
+    SmallDisk disk(mountOptions);
+    if (!disk.mounted())
+        QSKIP("cannot mount a small tmpfs here (needs root): the words for a full disk go untested");
+    TabStateStore store(disk.path());
+    QVERIFY(!store.save({ { { QString(100 * 1024, u'x'), QStringLiteral("タブ1"), 0, {}, false } }, 0 }));
+    QCOMPARE(store.errorString(), reason);
+}
+
+void tst_TabState::closeAsksAfterFailedSave()
+{
+    SmallDisk disk(QStringLiteral("size=64k"));
+    if (!disk.mounted())
+        QSKIP("cannot mount a small tmpfs here (needs root)");
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(disk.path());
+    {
+        auto window = startWindow();
+        window->show();
+        editorOf(*window)->setPlainText(QString(100 * 1024, u'x'));
+        QString informative;
+        ModalAnswerer cancel(QStringLiteral("TabSaveFailedMessageBox"), [&](QWidget *box) {
+            informative = qobject_cast<QMessageBox *>(box)->informativeText();
+            clickRole(box, QMessageBox::RejectRole);
+        });
+        QVERIFY(!window->close());
+        QVERIFY2(cancel.answered() && informative.contains(QStringLiteral("タブ1")), qPrintable(informative));
+        // With room on the disk again, the window closes and keeps the text.
+        editorOf(*window)->setPlainText(QStringLiteral("short enough"));
+        QVERIFY(window->close());
+    }
+    QVERIFY(readAll(QStringLiteral("tabs.json")).contains("short enough"));
+    QDir::setCurrent(previous);
+}
+
+void tst_TabState::twoWindowsInOneDirectory()
+{
+    ScratchDirectory dir;
+    for (int run = 0; run < 2; ++run) {
+        auto first = startWindow();
+        auto second = startWindow();
+        QSignalSpy said(second.get(), &QZQuorvinWindow::message);
+        QVERIFY(said.wait(1000) && said.first().first().toString().contains(QStringLiteral("tabs-2.json")));
+        if (run == 1) { // started again, each gets its own back
+            QCOMPARE(texts(*tabsOf(*first)), QStringList{ "typed in the first" });
+            QCOMPARE(texts(*tabsOf(*second)), QStringList{ "typed in the second" });
+            break;
+        }
+        editorOf(*first)->setPlainText(QStringLiteral("typed in the first"));
+        editorOf(*second)->setPlainText(QStringLiteral("typed in the second"));
+        QVERIFY(second->close() && first->close());
+    }
+}
+
+void tst_TabState::fileChangedUnderneath()
+{
+    ScratchDirectory dir;
+    writeFile(QStringLiteral("q.sql"), "select 1");
+    {
+        auto window = startWindow();
+        QSignalSpy said(window.get(), &QZQuorvinWindow::message);
+        QZEditTabWidget *tabs = tabsOf(*window);
+        QString error;
+        tabs->openFile(QStringLiteral("q.sql"), &error);
+        tabs->currentPage()->insertPlainText(QStringLiteral("-- mine\n"));
+        writeFile(QStringLiteral("q.sql"), "select 2 -- theirs");
+        QTRY_VERIFY(tabs->tabText(0).startsWith(QStringLiteral("⚠")));
+        QVERIFY(said.last().first().toString().contains(QStringLiteral("q.sql")));
+        // Save asks first; No leaves their file alone.
+        ModalAnswerer no(QStringLiteral("ConfirmOverwriteMessageBox"),
+                         [](QWidget *box) { QTest::keyClick(box, Qt::Key_Escape); });
+        window->findChild<QAction *>(QStringLiteral("m_pSaveAct"))->trigger();
+        QVERIFY(no.answered());
+        QCOMPARE(readAll(QStringLiteral("q.sql")), QByteArray("select 2 -- theirs"));
+        QVERIFY(window->close());
+    }
+    // Changed again while the program is closed: the restored tab asks
+    // which text to take, and the other stays one Undo away.
+    writeFile(QStringLiteral("q.sql"), "select 3 -- theirs, later");
+    ModalAnswerer takeFile(QStringLiteral("FileChangedMessageBox"),
+                           [](QWidget *box) { clickRole(box, QMessageBox::AcceptRole); });
+    auto window = startWindow();
+    QTRY_VERIFY(takeFile.answered());
+    QZTextEdit *page = editorOf(*window);
+    QCOMPARE(page->toPlainText(), QStringLiteral("select 3 -- theirs, later"));
+    page->undo();
+    QCOMPARE(page->toPlainText(), QStringLiteral("-- mine\nselect 1"));
+}
+
+void tst_TabState::noEditWhileLoading()
+{
+    ScratchDirectory dir;
+    const QString big = QStringLiteral("select 1;\n").repeated(400 * 1024);
+    QVERIFY(TabStateStore(dir.path()).save({ { { big, QStringLiteral("タブ1"), 0, {}, false } }, 0 }));
+    auto window = startWindow();
+    QZEditTabWidget *tabs = tabsOf(*window);
+    QSignalSpy loaded(tabs, &QZEditTabWidget::loadingFinished);
+    for (const char *name : { "m_pClearAct", "m_pCutAct", "m_pPasteAct", "m_pUndoAct" }) {
+        auto *action = window->findChild<QAction *>(QString::fromLatin1(name));
+        QVERIFY2(tabs->isLoading() && !action->isEnabled(), name);
+        action->setEnabled(true); // and even if it were enabled
+        action->trigger();
+    }
+    tabs->PastSQL();
+    QVERIFY(loaded.wait(20000));
+    QCOMPARE(editorOf(*window)->toPlainText(), big);
+    QVERIFY(window->findChild<QAction *>(QStringLiteral("m_pClearAct"))->isEnabled());
+    // Once loaded, PastSQL is an edit that Undo takes back.
+    tabs->PastSQL();
+    editorOf(*window)->undo();
+    QCOMPARE(editorOf(*window)->toPlainText(), big);
+}
+
+void tst_TabState::savesKeepModesAndLinks()
+{
+    ScratchDirectory dir;
+    // A link to the state elsewhere is replaced, not written through.
+    const auto shared = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther;
+    writeFile(QStringLiteral("elsewhere.json"), "theirs");
+    QVERIFY(QFile::setPermissions(QStringLiteral("elsewhere.json"), shared));
+    QVERIFY(QFile::link(QStringLiteral("elsewhere.json"), QStringLiteral("tabs.json")));
+    QVERIFY(TabStateStore(dir.path()).save({ { { QStringLiteral("s"), QStringLiteral("タブ1"), 0, {}, false } }, 0 }));
+    QVERIFY(!QFileInfo(QStringLiteral("tabs.json")).isSymLink());
+    QCOMPARE(readAll(QStringLiteral("elsewhere.json")), QByteArray("theirs"));
+    QCOMPARE(modeOf(QStringLiteral("elsewhere.json")), shared);
+    // A read-only file that root may write stays read-only.
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadOther;
+    writeFile(QStringLiteral("ro.sql"), "old");
+    QVERIFY(QFile::setPermissions(QStringLiteral("ro.sql"), readOnly));
+    QString error;
+    TextFileCodec::Stamp stamp;
+    if (TextFileCodec::writeFile(QStringLiteral("ro.sql"), "new", &stamp, &error))
+        QCOMPARE(modeOf(QStringLiteral("ro.sql")), readOnly);
+    else
+        QCOMPARE(error, QStringLiteral("書き込む権限がありません"));
 }
 
 void tst_TabState::findAndReplace()

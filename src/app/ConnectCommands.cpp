@@ -7,6 +7,7 @@
 #include "ConnectionTexts.h"
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
+#include "ResultPanel.h"
 
 #include <QDebug>
 #include <QLabel>
@@ -15,6 +16,8 @@
 
 void QZQuorvinWindow::Connect()
 {
+    if (!confirmDiscardEdits(m_pResults->allModels()))
+        return;
     if (m_pConnection->state() != DatabaseConnection::Closed
         || QSqlDatabase::contains(DatabaseConnection::connectionName()))
         Disconnect();
@@ -68,6 +71,8 @@ void QZQuorvinWindow::Disconnect()
 {
     if (m_pConnection->state() == DatabaseConnection::Closed && !m_pConnection->isBusy()
         && !QSqlDatabase::contains(DatabaseConnection::connectionName()))
+        return;
+    if (!confirmDiscardEdits(m_pResults->allModels()))
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();

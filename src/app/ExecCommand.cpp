@@ -4,6 +4,7 @@
 #include "QZQuorvinWindow.h"
 
 #include "DatabaseConnection.h"
+#include "GridEditApply.h"
 #include "MessageLog.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
@@ -16,14 +17,16 @@
 
 bool QZQuorvinWindow::readyToRun()
 {
-    if (m_pConnection->state() == DatabaseConnection::Opening || m_pExecutor->running())
+    if (m_pConnection->state() == DatabaseConnection::Opening || m_pExecutor->running()
+        || m_pGridEditApply->running())
         return false;
     if (m_pConnection->state() == DatabaseConnection::Closed) {
         emit message(QStringLiteral("データベースへ接続して下さい。"));
         Connect();
         return false;
     }
-    return true;
+    // The run replaces this tab's results, and their pending edits with them.
+    return confirmDiscardEdits(m_pResults->models(m_pTabWidget->currentPage()));
 }
 
 void QZQuorvinWindow::startRun(QZTextEdit *page)

@@ -76,7 +76,10 @@ const QZQuorvinWindow::ActionEntry *QZQuorvinWindow::actionTable(int *count)
         { &W::m_pNewTabAct, "m_pNewTabAct", u"エディタ・タブを追加します", Alt | Qt::Key_PageUp, "newtab", -1,
           Tools1, [](W &w) { w.m_pTabWidget->NewTab(); } },
         { &W::m_pCloseTabAct, "m_pCloseTabAct", u"エディタ・タブを減らします", Alt | Qt::Key_PageDown,
-          "closetab", -1, Tools1, [](W &w) { w.m_pTabWidget->CloseTab(); } },
+          "closetab", -1, Tools1, [](W &w) {
+              if (w.confirmDiscardEdits(w.m_pResults->models(w.m_pTabWidget->currentPage())))
+                  w.m_pTabWidget->CloseTab();
+          } },
         { &W::m_pClearAct, "m_pClearAct", u"エディタをクリアします", {}, "clear", -1, Tools2, [](W &w) { w.Clear(); } },
         { &W::m_pExecAct, "m_pExecAct", u"SQLの実行", Qt::Key_F5, "exec", -1, Tools2 | SqlMenu,
           [](W &w) { w.Exec(); } },
@@ -86,6 +89,16 @@ const QZQuorvinWindow::ActionEntry *QZQuorvinWindow::actionTable(int *count)
           QStyle::SP_BrowserStop, Tools2 | SqlMenu, [](W &w) { w.Cancel(); } },
         { &W::m_pResultLimitAct, "m_pResultLimitAct", u"結果のメモリ上限...", {}, nullptr, -1,
           SqlMenu | SeparatorBefore, [](W &w) { w.askResultMemoryLimit(); } },
+        { &W::m_pApplyEditsAct, "m_pApplyEditsAct", u"変更を適用", Ctrl | Shift | Qt::Key_Return, nullptr,
+          -1, SqlMenu | SeparatorBefore, [](W &w) { w.applyEdits(); } },
+        { &W::m_pDiscardEditsAct, "m_pDiscardEditsAct", u"変更を破棄", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.discardEdits(); } },
+        { &W::m_pSetNullAct, "m_pSetNullAct", u"NULL にする", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.setSelectionNull(); } },
+        { &W::m_pInsertRowAct, "m_pInsertRowAct", u"行を追加", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.insertPendingRow(); } },
+        { &W::m_pDeleteRowAct, "m_pDeleteRowAct", u"行を削除", {}, nullptr, -1, SqlMenu,
+          [](W &w) { w.deleteSelectedRows(); } },
         { &W::m_pShowMessageLogAct, "m_pShowMessageLogAct", u"メッセージログ", {}, nullptr, -1, ViewMenu, nullptr },
     };
     *count = int(std::size(table));
@@ -122,10 +135,13 @@ bool QZQuorvinWindow::InitWindow()
     wireExecutor();
     wireConnection();
     wireTabs();
+    wireGridEditing();
     connect(m_pTabKeeper = new TabKeeper(m_pTabWidget, QDir::currentPath(), this), &TabKeeper::message,
             this, &QZQuorvinWindow::message);
     m_pTabKeeper->restore();
     connect(m_pFiles = new TabFiles(m_pTabWidget, this), &TabFiles::message, this, &QZQuorvinWindow::message);
+    if (auto *fileMenu = findChild<QMenu *>(QStringLiteral("File Popup Menu")))
+        fileMenu->insertMenu(m_pSaveAct, m_pFiles->reopenMenu(this));
     updateActions();
     createStatusBar();
     setWindowTitle(QStringLiteral("Velquin"));
@@ -272,6 +288,8 @@ void QZQuorvinWindow::wireTabs()
     });
     // A statement must never run from a text that is only partly in the editor.
     connect(m_pTabWidget, &QZEditTabWidget::loadingFinished, this, &QZQuorvinWindow::updateActions);
+    connect(m_pTabWidget, &QZEditTabWidget::loadingChanged, this, &QZQuorvinWindow::updateActions);
+    connect(m_pTabWidget, &QTabWidget::currentChanged, this, &QZQuorvinWindow::updateActions);
     connect(m_pResults->grid(), &ResultGrid::message, this, &QZQuorvinWindow::message);
 }
 
@@ -283,6 +301,11 @@ void QZQuorvinWindow::updateActions()
     m_pExecCurrentAct->setEnabled(free);
     m_pCancelAct->setEnabled(running || m_pConnection->isBusy()
                              || m_pConnection->state() == DatabaseConnection::Opening);
+    // A tab still being laid out holds only part of its text: no edit
+    // command may touch it (Clear included).
+    const QZTextEdit *page = m_pTabWidget->currentPage();
+    for (QAction *edit : { m_pUndoAct, m_pRedoAct, m_pCutAct, m_pPasteAct, m_pClearAct })
+        edit->setEnabled(page && !page->isLoading());
 }
 
 void QZQuorvinWindow::askResultMemoryLimit()
@@ -330,7 +353,10 @@ void QZQuorvinWindow::SaveAs()
 
 void QZQuorvinWindow::closeEvent(QCloseEvent *e)
 {
-    m_pTabKeeper->save();
+    if (!m_pTabKeeper->saveForClosing()) {
+        e->ignore();
+        return;
+    }
     QMainWindow::closeEvent(e);
 }
 

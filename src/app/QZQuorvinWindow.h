@@ -11,9 +11,11 @@ class QSplitter;
 class QToolBar;
 class ConnectDialog;
 class DatabaseConnection;
+class GridEditApply;
 class MessageLog;
 class MessageLogView;
 class QueryExecutor;
+class ResultModel;
 class QZEditTabWidget;
 class QZTextEdit;
 class ResultPanel;
@@ -87,6 +89,17 @@ private:
 
     void closeEvent(QCloseEvent *e) override;
 
+    // Editing in the grid (EditCommands.cpp).
+    void wireGridEditing();
+    void applyEdits();
+    void discardEdits();
+    void setSelectionNull();
+    void insertPendingRow();
+    void deleteSelectedRows();
+    // With edits pending in any of these results, asks whether to drop
+    // them; true when there were none or they were dropped.
+    bool confirmDiscardEdits(const QList<ResultModel *> &models);
+
     QSplitter *m_pSplitter = nullptr;
     QZEditTabWidget *m_pTabWidget = nullptr;
     ResultPanel *m_pResults = nullptr;
@@ -118,6 +131,12 @@ private:
     QAction *m_pCancelAct = nullptr;
     QAction *m_pResultLimitAct = nullptr;
     QAction *m_pShowMessageLogAct = nullptr;
+    QAction *m_pApplyEditsAct = nullptr;
+    QAction *m_pDiscardEditsAct = nullptr;
+    QAction *m_pSetNullAct = nullptr;
+    QAction *m_pInsertRowAct = nullptr;
+    QAction *m_pDeleteRowAct = nullptr;
+    GridEditApply *m_pGridEditApply = nullptr;
     QToolBar *m_pToolBar1 = nullptr;
     QToolBar *m_pToolBar2 = nullptr;
     qint64 m_resultMemoryLimit = 0;

@@ -59,6 +59,19 @@ DbError dropFurtherResults(MYSQL *mysql)
     return {};
 }
 
+// "Rows matched: 3  Changed: 1  Warnings: 0" after an UPDATE: the affected
+// count leaves out rows that already held the new values.
+qint64 matchedRows(const char *info)
+{
+    static const char prefix[] = "Rows matched: ";
+    if (!info || qstrncmp(info, prefix, sizeof prefix - 1) != 0)
+        return -1;
+    bool ok = false;
+    const QByteArray digits = QByteArray(info + sizeof prefix - 1).split(' ').value(0);
+    const qint64 rows = digits.toLongLong(&ok);
+    return ok ? rows : -1;
+}
+
 bool isLostConnection(int code)
 {
     return code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST
@@ -261,6 +274,7 @@ void ConnectionWorker::run(const QString &sql, bool collectWarnings, quint64 tic
             const my_ulonglong affected = mysql_affected_rows(m_mysql);
             result.kind = StatementResult::NoResultSet;
             result.affectedRows = affected == my_ulonglong(~0ULL) ? -1 : qint64(affected);
+            result.matchedRows = matchedRows(mysql_info(m_mysql));
             result.warningCount = int(mysql_warning_count(m_mysql));
             const DbError later = dropFurtherResults(m_mysql);
             result.inTransaction = NativeConnection::inTransaction(m_mysql);

@@ -344,6 +344,8 @@ void DatabaseConnection::escalateCancel(quint64 ticket)
 {
     if (m_finished >= ticket || m_state != Open)
         return;
-    close();
+    // Said before the close, so that what the close leaves unknown (a
+    // COMMIT on its way) is the last word.
     emit dropped();
+    close();
 }

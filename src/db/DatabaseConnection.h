@@ -78,7 +78,8 @@ signals:
     void rowsArrived(quint64 streamId, std::shared_ptr<RowStore> batch);
     void streamEnded(quint64 streamId, const StreamEnd &end);
     void busyChanged(bool busy);
-    // The connection was dropped because a cancelled statement would not stop.
+    // The connection is being dropped because a cancelled statement would
+    // not stop; closed() follows.
     void dropped();
     // close() ran: whatever was on its way will not be answered.
     void closed();

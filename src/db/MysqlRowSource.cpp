@@ -42,6 +42,10 @@ MysqlRowSource::MysqlRowSource(MYSQL *mysql, MYSQL_RES *result)
         column.name = QString::fromUtf8(fields[c].name, fields[c].name_length);
         column.binary = isBinary(fields[c]);
         column.numeric = IS_NUM(fields[c].type) && fields[c].type != MYSQL_TYPE_TIMESTAMP;
+        column.database = QString::fromUtf8(fields[c].db, fields[c].db_length);
+        column.table = QString::fromUtf8(fields[c].table, fields[c].table_length);
+        column.originTable = QString::fromUtf8(fields[c].org_table, fields[c].org_table_length);
+        column.originName = QString::fromUtf8(fields[c].org_name, fields[c].org_name_length);
         m_columns.append(column);
     }
 }

@@ -12,6 +12,13 @@ struct ColumnInfo
     QString name;
     bool binary = false;  // shown as hexadecimal
     bool numeric = false; // aligned to the right
+    // Where the column comes from, as the server describes it: empty for
+    // an expression. `table` is the name the statement gave (an alias),
+    // `origin…` the real table and column.
+    QString database;
+    QString table;
+    QString originTable;
+    QString originName;
 };
 
 // Where the rows of one executed statement come from. A source may still be

@@ -18,6 +18,8 @@ struct StatementResult
     enum Kind { Rows, NoResultSet, Failed, Cancelled };
     Kind kind = Failed;
     qint64 affectedRows = -1;
+    // For an UPDATE, the rows its WHERE found, changed or not; else -1.
+    qint64 matchedRows = -1;
     int warningCount = 0;
     QStringList warnings; // "Level Code: Message", the first few
     DbError error;

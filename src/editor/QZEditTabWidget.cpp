@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTextCursor>
@@ -22,6 +23,8 @@ QZEditTabWidget::QZEditTabWidget(QWidget *parent, const char *name, Qt::WindowFl
         setWindowFlags(f);
 
     m_pFindBar = new FindBar(this);
+    m_pWatcher = new QFileSystemWatcher(this);
+    connect(m_pWatcher, &QFileSystemWatcher::fileChanged, this, &QZEditTabWidget::fileTouched);
     m_pLoadTimer = new QTimer(this);
     m_pLoadTimer->setInterval(0);
     connect(m_pLoadTimer, &QTimer::timeout, this, &QZEditTabWidget::loadNextSlice);
@@ -107,7 +110,11 @@ void QZEditTabWidget::updateLabel(QZTextEdit *page)
         return;
     // The mark tells which files differ from what is on disk.
     const QString name = QFileInfo(page->filePath()).fileName();
-    setTabText(index, page->document()->isModified() ? u'*' + name : name);
+    const QString label = page->document()->isModified() ? u'*' + name : name;
+    setTabText(index, page->changedOnDisk() ? QStringLiteral("⚠") + label : label);
+    setTabToolTip(index, page->changedOnDisk()
+                             ? page->filePath() + QStringLiteral("\n他のプログラムがファイルを変更しました")
+                             : page->filePath());
 }
 
 void QZEditTabWidget::NewTab(const QString &)
@@ -161,7 +168,7 @@ void QZEditTabWidget::ReopenTab()
     }
 }
 
-TabSession QZEditTabWidget::session() const
+TabSession QZEditTabWidget::session(bool reread) const
 {
     TabSession session;
     session.current = qMax(0, currentIndex());
@@ -170,13 +177,14 @@ TabSession QZEditTabWidget::session() const
         if (!page)
             continue;
         TabState tab;
+        if (reread)
+            page->forgetTextCache();
         tab.text = page->wholeText();
         tab.label = tabText(i);
         tab.cursor = page->wholeCursor();
         tab.filePath = page->filePath();
         tab.modified = page->isLoading() ? false : page->document()->isModified();
-        tab.guessed = page->encodingGuessed();
-        tab.crlf = page->crlf();
+        tab.origin = page->origin();
         session.tabs << tab;
     }
     return session;
@@ -188,16 +196,43 @@ void QZEditTabWidget::restore(const TabSession &session)
         QZTextEdit *page = addPage(tab.label.isEmpty() ? QStringLiteral("タブ%1").arg(count() + 1)
                                                        : tab.label);
         page->setFilePath(tab.filePath);
-        page->setEncodingGuessed(tab.guessed);
-        page->setCrlf(tab.crlf);
+        page->setOrigin(tab.origin);
         page->setWholeText(tab.text, tab.cursor, tab.modified);
+        // Changed while we were not running: the kept text and the file's
+        // are both the user's, so neither is dropped without asking.
+        if (!tab.filePath.isEmpty() && tab.origin.stamp.isSet()
+            && !TextFileCodec::unchanged(tab.origin.stamp, tab.filePath)) {
+            page->setChangedOnDisk(true);
+            m_changedWhileClosed << page;
+        }
         updateLabel(page);
     }
     if (count() == 0)
         NewTab();
     setCurrentIndex(qBound(0, session.current, count() - 1));
+    watchFiles();
     if (isLoading())
-        m_pLoadTimer->start();
+        startLoading();
+}
+
+void QZEditTabWidget::startLoading()
+{
+    m_pLoadTimer->start();
+    emit loadingChanged();
+}
+
+void QZEditTabWidget::finishLoadingNow(QZTextEdit *page)
+{
+    if (!page->isLoading())
+        return;
+    while (!page->loadSlice()) {
+    }
+    updateLabel(page);
+    emit loadingChanged();
+    if (!isLoading()) {
+        m_pLoadTimer->stop();
+        emit loadingFinished();
+    }
 }
 
 bool QZEditTabWidget::isLoading() const
@@ -215,8 +250,10 @@ void QZEditTabWidget::loadNextSlice()
     pages += findChildren<QZTextEdit *>();
     for (QZTextEdit *page : pages) {
         if (page && page->isLoading()) {
-            if (page->loadSlice())
+            if (page->loadSlice()) {
                 updateLabel(page);
+                emit loadingChanged();
+            }
             return;
         }
     }
@@ -224,54 +261,141 @@ void QZEditTabWidget::loadNextSlice()
     emit loadingFinished();
 }
 
-QZEditTabWidget::OpenResult QZEditTabWidget::openFile(const QString &path, QString *error)
+QZEditTabWidget::OpenResult QZEditTabWidget::openFile(const QString &path, QString *error,
+                                                      const TextFileCodec::Encoding *as)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    TextFileCodec::Decoded decoded;
-    if (!TextFileCodec::readFile(absolute, &decoded, error))
-        return OpenResult::Failed;
-
     QZTextEdit *page = nullptr;
     for (int i = 0; i < count() && !page; ++i) {
         auto *p = qobject_cast<QZTextEdit *>(widget(i));
         if (p && p->filePath() == absolute)
             page = p;
     }
+    // Reading the file again would drop what was typed in its tab.
+    if (page && !as && (page->isLoading() || page->document()->isModified())) {
+        setCurrentWidget(page);
+        return OpenResult::KeptEdits;
+    }
+    TextFileCodec::Decoded decoded;
+    if (!TextFileCodec::readFile(absolute, &decoded, error, as))
+        return OpenResult::Failed;
+
     QZTextEdit *current = currentPage();
     if (!page && current && current->filePath().isEmpty() && !current->isLoading()
         && current->document()->isEmpty() && !current->document()->isUndoAvailable())
         page = current;
+    const bool replacing = page && !page->document()->isEmpty();
     if (!page)
         page = addPage(QString());
+    if (replacing)
+        finishLoadingNow(page);
     page->setFilePath(absolute);
-    page->setEncodingGuessed(decoded.guessed);
-    page->setCrlf(decoded.crlf);
-    page->setWholeText(decoded.text, 0, false);
+    page->setOrigin(decoded.origin);
+    page->setChangedOnDisk(false);
+    if (replacing) {
+        page->replaceWholeText(decoded.text);
+        page->document()->setModified(false);
+    } else {
+        page->setWholeText(decoded.text, 0, false);
+    }
     updateLabel(page);
     setCurrentWidget(page);
+    watchFiles();
     if (isLoading())
-        m_pLoadTimer->start();
+        startLoading();
     emit sessionChanged();
-    return decoded.guessed ? OpenResult::OpenedGuessing : OpenResult::Opened;
+    return OpenResult::Opened;
 }
 
-bool QZEditTabWidget::saveCurrent(const QString &path, QString *error)
+QZEditTabWidget::SaveResult QZEditTabWidget::saveCurrent(const QString &path, QString *error,
+                                                         bool asUtf8)
 {
     QZTextEdit *page = currentPage();
     if (!page)
-        return false;
+        return SaveResult::Failed;
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const bool crlf = absolute == page->filePath() && page->crlf();
-    if (!TextFileCodec::writeFile(absolute, page->wholeText(), crlf, error))
-        return false;
-    if (absolute != page->filePath())
-        page->setCrlf(false);
+    TextFileCodec::Origin origin = page->filePath().isEmpty() ? TextFileCodec::Origin() : page->origin();
+    if (asUtf8)
+        origin.encoding = TextFileCodec::Encoding::Utf8;
+    QByteArray bytes;
+    if (!TextFileCodec::encode(page->wholeText(), origin.encoding, origin.ends, &bytes))
+        return SaveResult::DoesNotFit;
+    if (!TextFileCodec::writeFile(absolute, bytes, &origin.stamp, error))
+        return SaveResult::Failed;
+    // What is on disk now is exactly the text: a later save is lossless.
+    origin.sure = true;
+    origin.lossless = true;
     page->setFilePath(absolute);
-    page->setEncodingGuessed(false);
+    page->setOrigin(origin);
+    page->setChangedOnDisk(false);
     page->markSaved();
+    updateLabel(page);
+    watchFiles();
+    emit sessionChanged();
+    return SaveResult::Saved;
+}
+
+bool QZEditTabWidget::changedOnDisk(QZTextEdit *page)
+{
+    const TextFileCodec::Stamp &stamp = page->origin().stamp;
+    if (page->filePath().isEmpty() || !stamp.isSet() || !QFileInfo::exists(page->filePath()))
+        return false;
+    return !TextFileCodec::unchanged(stamp, page->filePath());
+}
+
+bool QZEditTabWidget::reloadFromDisk(QZTextEdit *page, QString *error)
+{
+    TextFileCodec::Decoded decoded;
+    const TextFileCodec::Encoding encoding = page->origin().encoding;
+    if (!TextFileCodec::readFile(page->filePath(), &decoded, error, &encoding))
+        return false;
+    finishLoadingNow(page);
+    page->setOrigin(decoded.origin);
+    page->setChangedOnDisk(false);
+    page->replaceWholeText(decoded.text);
+    page->document()->setModified(false);
     updateLabel(page);
     emit sessionChanged();
     return true;
+}
+
+void QZEditTabWidget::keepOverDisk(QZTextEdit *page)
+{
+    TextFileCodec::Origin origin = page->origin();
+    origin.stamp = TextFileCodec::stampOf(page->filePath());
+    page->setOrigin(origin);
+    page->setChangedOnDisk(false);
+    if (page->isLoading())
+        finishLoadingNow(page);
+    page->document()->setModified(true);
+    updateLabel(page);
+    emit sessionChanged();
+}
+
+void QZEditTabWidget::watchFiles()
+{
+    QStringList paths;
+    for (QZTextEdit *page : findChildren<QZTextEdit *>())
+        if (!page->filePath().isEmpty() && QFileInfo::exists(page->filePath()))
+            paths << page->filePath();
+    const QStringList watched = m_pWatcher->files();
+    for (const QString &path : paths)
+        if (!watched.contains(path))
+            m_pWatcher->addPath(path);
+}
+
+void QZEditTabWidget::fileTouched(const QString &path)
+{
+    // A program that saves by renaming a new file into place ends the watch.
+    if (QFileInfo::exists(path) && !m_pWatcher->files().contains(path))
+        m_pWatcher->addPath(path);
+    for (QZTextEdit *page : findChildren<QZTextEdit *>()) {
+        if (page->filePath() != path || page->changedOnDisk() || !changedOnDisk(page))
+            continue;
+        page->setChangedOnDisk(true);
+        updateLabel(page);
+        emit fileChangedOnDisk(page);
+    }
 }
 
 void QZEditTabWidget::showFindBar(bool withReplace)
@@ -306,13 +430,13 @@ void QZEditTabWidget::resizeEvent(QResizeEvent *e)
 
 void QZEditTabWidget::Undo()
 {
-    if (QZTextEdit *page = currentPage())
+    if (QZTextEdit *page = editablePage())
         page->undo();
 }
 
 void QZEditTabWidget::Redo()
 {
-    if (QZTextEdit *page = currentPage())
+    if (QZTextEdit *page = editablePage())
         page->redo();
 }
 
@@ -324,19 +448,27 @@ void QZEditTabWidget::Copy()
 
 void QZEditTabWidget::Cut()
 {
-    if (QZTextEdit *page = currentPage())
+    if (QZTextEdit *page = editablePage())
         page->cut();
 }
 
 void QZEditTabWidget::Paste()
 {
-    if (QZTextEdit *page = currentPage())
+    if (QZTextEdit *page = editablePage())
         page->paste();
+}
+
+QZTextEdit *QZEditTabWidget::editablePage() const
+{
+    // A page still being laid out holds only part of its text: an edit
+    // there would be lost or would cut the text short for good.
+    QZTextEdit *page = currentPage();
+    return page && !page->isLoading() ? page : nullptr;
 }
 
 void QZEditTabWidget::Clear()
 {
-    QZTextEdit *page = currentPage();
+    QZTextEdit *page = editablePage();
     if (!page)
         return;
     // Cleared through an edit rather than QPlainTextEdit::clear(), which also
@@ -355,6 +487,7 @@ void QZEditTabWidget::RecSQL()
 
 void QZEditTabWidget::PastSQL()
 {
-    if (QZTextEdit *page = currentPage())
-        page->setPlainText(m_strSQL);
+    // As an edit, so that the text it replaces comes back with Undo.
+    if (QZTextEdit *page = editablePage())
+        page->replaceWholeText(m_strSQL);
 }

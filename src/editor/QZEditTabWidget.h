@@ -9,6 +9,7 @@
 
 class FindBar;
 class QAction;
+class QFileSystemWatcher;
 class QTimer;
 class QZTextEdit;
 
@@ -27,17 +28,34 @@ public:
     QZTextEdit *currentPage() const;
 
     // What is kept between runs, and putting it back (into an empty set).
-    TabSession session() const;
+    // `reread`: every text read from its editor again, not kept in step.
+    TabSession session(bool reread = false) const;
     void restore(const TabSession &session);
     // True while a large restored text is still being laid out.
     bool isLoading() const;
 
-    enum class OpenResult { Opened, OpenedGuessing, Failed };
+    enum class OpenResult { Opened, Failed, KeptEdits };
     // Opens the file in a tab of its own (the current one if it is an
-    // untouched scratch tab, the file's tab if it is open already).
-    OpenResult openFile(const QString &path, QString *error);
-    // Writes the current page to path; on success the page belongs to path.
-    bool saveCurrent(const QString &path, QString *error);
+    // untouched scratch tab, the file's tab if it is open already). A file
+    // tab with unsaved edits is only shown (KeptEdits), unless `as` asks
+    // to read it again in that encoding; the replacement can be undone.
+    OpenResult openFile(const QString &path, QString *error,
+                        const TextFileCodec::Encoding *as = nullptr);
+    enum class SaveResult { Saved, Failed, DoesNotFit };
+    // Writes the current page to path in the encoding and with the line
+    // ends its file had (UTF-8 when asUtf8 or for a new text); on success
+    // the page belongs to path. DoesNotFit: a character has no place in
+    // that encoding, nothing was written.
+    SaveResult saveCurrent(const QString &path, QString *error, bool asUtf8 = false);
+    // Whether another program changed page's file since it was read or
+    // saved (looks at the disk now).
+    bool changedOnDisk(QZTextEdit *page);
+    // Restored file tabs whose file changed while the program was closed.
+    QList<QZTextEdit *> takeChangedWhileClosed() { return std::exchange(m_changedWhileClosed, {}); }
+    // Puts the file's text in place of page's (one undoable edit).
+    bool reloadFromDisk(QZTextEdit *page, QString *error);
+    // Keeps page's text over a file that changed: it differs from the file now.
+    void keepOverDisk(QZTextEdit *page);
 
     // Closed pages kept for ReopenTab(), newest last.
     int closedCount() const { return int(m_closed.size()); }
@@ -49,7 +67,11 @@ public:
 signals:
     // Anything session() reports has changed.
     void sessionChanged();
+    // A page began or ended being laid out: edit commands follow the current one.
+    void loadingChanged();
     void loadingFinished();
+    // Another program changed (or removed) the file of an open tab.
+    void fileChangedOnDisk(QZTextEdit *page);
     // A page left the set (it may come back through ReopenTab()).
     void pageClosed(QZTextEdit *page);
 
@@ -76,6 +98,11 @@ private:
     void updateLabel(QZTextEdit *page);
     void placeFindBar();
     void loadNextSlice();
+    void startLoading();
+    void finishLoadingNow(QZTextEdit *page);
+    void watchFiles();
+    void fileTouched(const QString &path);
+    QZTextEdit *editablePage() const;
     // The current page marks the statement under its cursor.
     void markCurrentStatement();
 
@@ -91,4 +118,6 @@ private:
     FindBar *m_pFindBar = nullptr;
     QTimer *m_pLoadTimer = nullptr;
     QAction *m_pEscapeAct = nullptr;
+    QFileSystemWatcher *m_pWatcher = nullptr;
+    QList<QZTextEdit *> m_changedWhileClosed;
 };

@@ -12,6 +12,22 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
+namespace {
+// The characters toPlainText() gives for the document's own.
+QString asPlainText(QString text)
+{
+    for (QChar &ch : text) {
+        const char16_t u = ch.unicode();
+        if (u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xfdd0 || u == 0xfdd1
+            || u == u'\r')
+            ch = u'\n';
+        else if (u == QChar::Nbsp)
+            ch = u' ';
+    }
+    return text;
+}
+} // namespace
+
 QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
     : QPlainTextEdit(parent)
 {
@@ -21,6 +37,7 @@ QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
     // and finding those breaks is quadratic in the word's length: a pasted
     // megabyte hex literal would freeze the window for minutes.
     setWordWrapMode(QTextOption::WordWrap);
+    connect(document(), &QTextDocument::contentsChange, this, &QZTextEdit::patchTextCache);
     // Once the text is edited the line may no longer be where the error was.
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_errorMark.isEmpty()) {
@@ -238,6 +255,12 @@ bool QZTextEdit::loadSlice()
 
 void QZTextEdit::finishLoading()
 {
+    // What was laid out is the pending text: the first save after a large
+    // restore need not read it out of the document again.
+    m_textCache = asPlainText(m_pending);
+    m_textCached = m_textCache.size() == document()->characterCount() - 1;
+    if (!m_textCached)
+        m_textCache.clear();
     m_pending.clear();
     m_loadedUpTo = -1;
     document()->setUndoRedoEnabled(true);
@@ -258,9 +281,36 @@ void QZTextEdit::markSaved()
         document()->setModified(false);
 }
 
+
+void QZTextEdit::patchTextCache(int from, int removed, int added)
+{
+    if (!m_textCached)
+        return;
+    m_textCached = false;
+    if (isLoading() || from < 0 || removed < 0 || from + removed > m_textCache.size()) {
+        m_textCache.clear();
+        return;
+    }
+    QTextCursor c(document());
+    c.setPosition(qMin(from + added, document()->characterCount() - 1));
+    c.setPosition(from, QTextCursor::KeepAnchor);
+    m_textCache.replace(from, removed, asPlainText(c.selectedText()));
+    // Qt counts the document's last separator in some changes (replacing
+    // everything): whatever does not add up is read again in full.
+    m_textCached = m_textCache.size() == document()->characterCount() - 1;
+    if (!m_textCached)
+        m_textCache.clear();
+}
+
 QString QZTextEdit::wholeText() const
 {
-    return isLoading() ? m_pending : toPlainText();
+    if (isLoading())
+        return m_pending;
+    if (!m_textCached) {
+        m_textCache = toPlainText();
+        m_textCached = true;
+    }
+    return m_textCache;
 }
 
 int QZTextEdit::wholeCursor() const
@@ -482,4 +532,13 @@ void QZTextEdit::toggleLineComments()
             break;
     }
     cursor.endEditBlock();
+}
+
+void QZTextEdit::replaceWholeText(const QString &text)
+{
+    if (isLoading())
+        return;
+    QTextCursor cursor(document());
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
 }

@@ -4,6 +4,8 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include "TextFileCodec.h"
+
 class LineNumberArea;
 class QMenu;
 class SqlHighlighter;
@@ -28,16 +30,18 @@ public:
     // underline from `position` to the line's end, until the text changes.
     void markError(int position);
     bool hasErrorMark() const { return !m_errorMark.isEmpty(); }
+    int errorMarkPosition() const { return hasErrorMark() ? m_errorMark.first().cursor.position() : -1; }
     // Selects start..end and scrolls it into view, e.g. a statement that failed.
     void selectRange(int start, int end);
     // The file this page was opened from or saved to; empty for a scratch tab.
     QString filePath() const { return m_filePath; }
     void setFilePath(const QString &path) { m_filePath = path; }
-    // The file fitted no known encoding: saving it back needs the user's word.
-    bool encodingGuessed() const { return m_encodingGuessed; }
-    void setEncodingGuessed(bool guessed) { m_encodingGuessed = guessed; }
-    bool crlf() const { return m_crlf; }
-    void setCrlf(bool crlf) { m_crlf = crlf; }
+    // How the file was encoded and what it held when read or saved last.
+    const TextFileCodec::Origin &origin() const { return m_origin; }
+    void setOrigin(const TextFileCodec::Origin &origin) { m_origin = origin; }
+    // Another program changed the file since: saving over it needs a word.
+    bool changedOnDisk() const { return m_changedOnDisk; }
+    void setChangedOnDisk(bool changed) { m_changedOnDisk = changed; }
 
     // Replaces the text as one step the user cannot undo into. A large text
     // is laid out in slices through loadSlice(), so that the window comes up
@@ -45,12 +49,16 @@ public:
     // all of it.
     void setWholeText(const QString &text, int cursor, bool modified);
     QString wholeText() const;
+    // The next wholeText() reads the document again in full.
+    void forgetTextCache() { m_textCached = false; m_textCache.clear(); }
     int wholeCursor() const;
     bool isLoading() const { return m_loadedUpTo >= 0; }
     // The text now matches its file, including a text still being laid out.
     void markSaved();
     // Adds the next slice of a large text; returns true once all is in.
     bool loadSlice();
+    // Replaces the whole text as one edit the user can undo.
+    void replaceWholeText(const QString &text);
 
     SqlHighlighter *highlighter() const { return m_pHighlighter; }
 
@@ -91,12 +99,18 @@ private:
     SqlHighlighter *m_pHighlighter = nullptr;
     LineNumberArea *m_pLineNumberArea = nullptr;
     QList<QTextEdit::ExtraSelection> m_cursorMarks;
+    void patchTextCache(int from, int removed, int added);
 
     QList<QTextEdit::ExtraSelection> m_statementMark;
     QList<QTextEdit::ExtraSelection> m_errorMark;
     QString m_filePath;
-    bool m_encodingGuessed = false;
-    bool m_crlf = false;
+    TextFileCodec::Origin m_origin;
+    // The text as wholeText() gave it last, kept in step with each edit:
+    // saving the kept tabs need not copy 50 MB out of the document (some
+    // 200 ms) after every keystroke.
+    mutable QString m_textCache;
+    mutable bool m_textCached = false;
+    bool m_changedOnDisk = false;
     QString m_pending;
     qsizetype m_loadedUpTo = -1;
     int m_pendingCursor = 0;

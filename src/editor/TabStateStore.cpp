@@ -1,7 +1,5 @@
 #include "TabStateStore.h"
 
-#include "SafeFile.h"
-
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
@@ -9,15 +7,92 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QRegularExpression>
+#include <QSaveFile>
+
+#include "FileError.h"
+#include "SafeFile.h"
+
+#include <cstdio>
 
 namespace {
 
-const QString StateFile = QStringLiteral("tabs.json");
-const QString TextDir = QStringLiteral("tabs.d");
 constexpr int Version = 1;
+constexpr int MaxSlots = 16;
 // SQL often holds passwords and customer data: owner only, from the start.
 const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    // QSaveFile writes through a symbolic link to its target (and would
+    // make that owner-only): our file goes where the link was instead.
+    if (!QFileInfo(path).isSymLink())
+        return SafeFile::write(path, bytes, OwnerOnly, error);
+    const QString target = path + QStringLiteral(".new");
+    if (!SafeFile::write(target, bytes, OwnerOnly, error))
+        return false;
+    if (std::rename(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0) {
+        *error = FileError::describe(errno, QStringLiteral("rename"));
+        QFile::remove(target);
+        return false;
+    }
+    return true;
+}
+
+QString endsText(const TextFileCodec::LineEnds &ends)
+{
+    // Runs of one kind: "c120n1c7" for a file of mostly CRLF.
+    QString out;
+    for (qsizetype i = 0; i < ends.kinds.size();) {
+        qsizetype j = i;
+        while (j < ends.kinds.size() && ends.kinds[j] == ends.kinds[i])
+            ++j;
+        out += QLatin1Char(ends.kinds[i]) + QString::number(j - i);
+        i = j;
+    }
+    return out;
+}
+
+QByteArray endsFromText(const QString &text)
+{
+    static const QRegularExpression run(QStringLiteral("([ncr])(\\d+)"));
+    QByteArray kinds;
+    for (const QRegularExpressionMatch &m : run.globalMatch(text))
+        kinds.append(QByteArray(qMin(m.captured(2).toInt(), 1 << 26), m.captured(1).at(0).toLatin1()));
+    return kinds;
+}
+
+QJsonObject originJson(const TextFileCodec::Origin &origin)
+{
+    return { { QStringLiteral("encoding"), TextFileCodec::encodingName(origin.encoding) },
+             { QStringLiteral("sure"), origin.sure },
+             { QStringLiteral("lossless"), origin.lossless },
+             { QStringLiteral("lineEnd"), QString(QLatin1Char(origin.ends.usual)) },
+             { QStringLiteral("lineEnds"), endsText(origin.ends) },
+             { QStringLiteral("fileSize"), origin.stamp.size },
+             { QStringLiteral("fileTime"), origin.stamp.modifiedMs },
+             { QStringLiteral("fileSha1"), QString::fromLatin1(origin.stamp.sha1.toHex()) } };
+}
+
+TextFileCodec::Origin originFromJson(const QJsonObject &o)
+{
+    TextFileCodec::Origin origin;
+    if (!TextFileCodec::encodingFromName(o.value(u"encoding").toString(), &origin.encoding))
+        origin.encoding = TextFileCodec::Encoding::Utf8;
+    origin.sure = o.value(u"sure").toBool(true);
+    // Kept by earlier versions: "guessed" for bytes that fit no encoding,
+    // "crlf" for Windows line ends throughout.
+    origin.lossless = o.value(u"lossless").toBool(!o.value(u"guessed").toBool());
+    const QString usual = o.value(u"lineEnd").toString(o.value(u"crlf").toBool() ? QStringLiteral("c")
+                                                                              : QStringLiteral("n"));
+    origin.ends.usual = usual == u"c" ? 'c' : usual == u"r" ? 'r' : 'n';
+    origin.ends.kinds = endsFromText(o.value(u"lineEnds").toString());
+    origin.stamp.size = o.value(u"fileSize").toInteger(-1);
+    origin.stamp.modifiedMs = o.value(u"fileTime").toInteger();
+    origin.stamp.sha1 = QByteArray::fromHex(o.value(u"fileSha1").toString().toLatin1());
+    return origin;
+}
 
 } // namespace
 
@@ -26,9 +101,36 @@ TabStateStore::TabStateStore(const QString &directory)
 {
 }
 
+TabStateStore::~TabStateStore() = default;
+
+int TabStateStore::claim()
+{
+    for (int slot = 1; slot <= MaxSlots; ++slot) {
+        m_slot = slot;
+        auto lock = std::make_unique<QLockFile>(statePath() + QStringLiteral(".lock"));
+        // Only a dead owner makes a lock stale, never its age: a window may
+        // stay open for weeks.
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            m_lock = std::move(lock);
+            return slot;
+        }
+    }
+    m_slot = 1;
+    return 0;
+}
+
 QString TabStateStore::statePath() const
 {
-    return m_dir.filePath(StateFile);
+    return m_dir.filePath(m_slot == 1 ? QStringLiteral("tabs.json")
+                                      : QStringLiteral("tabs-%1.json").arg(m_slot));
+}
+
+QString TabStateStore::textDir() const
+{
+    // A folder per state: a text file may be dropped only by the state
+    // that wrote it.
+    return m_slot == 1 ? QStringLiteral("tabs.d") : QStringLiteral("tabs-%1.d").arg(m_slot);
 }
 
 TabStateStore::Load TabStateStore::load(TabSession *session)
@@ -69,8 +171,7 @@ bool TabStateStore::readSession(const QByteArray &json, TabSession *session,
         tab.label = o.value(u"label").toString();
         tab.filePath = o.value(u"file").toString();
         tab.modified = o.value(u"modified").toBool();
-        tab.guessed = o.value(u"guessed").toBool();
-        tab.crlf = o.value(u"crlf").toBool();
+        tab.origin = originFromJson(o);
         if (o.value(u"text").isString()) {
             tab.text = o.value(u"text").toString();
         } else {
@@ -79,7 +180,7 @@ bool TabStateStore::readSession(const QByteArray &json, TabSession *session,
             const QString name = o.value(u"textFile").toString();
             if (!textFileName.match(name).hasMatch())
                 return false;
-            QFile text(m_dir.filePath(TextDir + u'/' + name));
+            QFile text(m_dir.filePath(textDir() + u'/' + name));
             if (!text.open(QIODevice::ReadOnly))
                 return false;
             const QByteArray bytes = text.readAll();
@@ -107,16 +208,16 @@ void TabStateStore::setAside()
 
 bool TabStateStore::writeTextFile(const QString &name, const QByteArray &bytes)
 {
-    const QString path = m_dir.filePath(TextDir + u'/' + name);
+    const QString path = m_dir.filePath(textDir() + u'/' + name);
     // Named by content: an existing file of the right size already holds it.
     if (QFileInfo(path).size() == bytes.size())
         return true;
-    if (!m_dir.exists(TextDir) && !m_dir.mkdir(TextDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+    if (!m_dir.exists(textDir()) && !m_dir.mkdir(textDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                       | QFileDevice::ExeOwner)) {
-        m_error = QStringLiteral("cannot create %1").arg(m_dir.filePath(TextDir));
+        m_error = QStringLiteral("cannot create %1").arg(m_dir.filePath(textDir()));
         return false;
     }
-    return SafeFile::write(path, bytes, OwnerOnly, &m_error);
+    return writeAtomically(path, bytes, &m_error);
 }
 
 bool TabStateStore::save(const TabSession &session)
@@ -129,8 +230,9 @@ bool TabStateStore::save(const TabSession &session)
         if (!tab.filePath.isEmpty()) {
             o.insert(u"file", tab.filePath);
             o.insert(u"modified", tab.modified);
-            o.insert(u"guessed", tab.guessed);
-            o.insert(u"crlf", tab.crlf);
+            const QJsonObject origin = originJson(tab.origin);
+            for (auto it = origin.begin(); it != origin.end(); ++it)
+                o.insert(it.key(), it.value());
         }
         if (tab.text.size() * 3 <= InlineLimit) {
             o.insert(u"text", tab.text);
@@ -152,8 +254,7 @@ bool TabStateStore::save(const TabSession &session)
     }
     const QJsonObject root{ { QStringLiteral("version"), Version }, { QStringLiteral("current"), session.current },
                             { QStringLiteral("tabs"), tabs } };
-    if (!SafeFile::write(statePath(), QJsonDocument(root).toJson(QJsonDocument::Compact), OwnerOnly,
-                         &m_error))
+    if (!writeAtomically(statePath(), QJsonDocument(root).toJson(QJsonDocument::Compact), &m_error))
         return false;
     removeUnreferenced(referenced);
     return true;
@@ -163,6 +264,6 @@ void TabStateStore::removeUnreferenced(const QSet<QString> &stillReferenced)
 {
     for (const QString &name : std::as_const(m_known))
         if (!stillReferenced.contains(name))
-            m_dir.remove(TextDir + u'/' + name);
+            m_dir.remove(textDir() + u'/' + name);
     m_known = stillReferenced;
 }

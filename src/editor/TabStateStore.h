@@ -5,6 +5,12 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
+#include "TextFileCodec.h"
+
+class QLockFile;
+
 // One editor tab as it is kept between runs.
 struct TabState
 {
@@ -13,8 +19,7 @@ struct TabState
     int cursor = 0;
     QString filePath;
     bool modified = false;   // unsaved changes to filePath
-    bool guessed = false;    // filePath fitted no known encoding
-    bool crlf = false;       // filePath uses Windows line ends
+    TextFileCodec::Origin origin; // of filePath
 };
 
 struct TabSession
@@ -37,6 +42,15 @@ public:
     static constexpr qsizetype InlineLimit = 1 << 20;
 
     explicit TabStateStore(const QString &directory);
+    ~TabStateStore();
+
+    // Takes the first state of the directory no other running window owns:
+    // "tabs.json", else "tabs-2.json" and so on. Two windows started in one
+    // directory each keep their own tabs instead of writing over each
+    // other's. Returns the slot taken (1 for the usual one), or 0 when none
+    // could be locked.
+    int claim();
+    int slot() const { return m_slot; }
 
     QString statePath() const;
     // Where load() put a state it could not read, so nothing is lost.
@@ -50,11 +64,14 @@ private:
     bool readSession(const QByteArray &json, TabSession *session, QSet<QString> *files) const;
     bool writeTextFile(const QString &name, const QByteArray &bytes);
     void setAside();
+    QString textDir() const;
     void removeUnreferenced(const QSet<QString> &stillReferenced);
 
     QDir m_dir;
     QString m_setAside;
     QString m_error;
+    int m_slot = 1;
+    std::unique_ptr<QLockFile> m_lock;
     // Side files this store read or wrote: only these may be removed when no
     // longer referenced, never a file another window or an unreadable state
     // set aside may still name.

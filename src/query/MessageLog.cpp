@@ -65,10 +65,19 @@ qsizetype errorPosition(const QString &statement, const QString &message)
             --end;
         return end;
     }
-    qsizetype at = statement.lastIndexOf(quoted);
+    // Characters outside the server's message character set (an emoji)
+    // come back as '?': there any one character matches.
+    const auto pattern = [](const QString &text) {
+        QStringList parts = text.split(QLatin1Char('?'));
+        for (QString &part : parts)
+            part = QRegularExpression::escape(part);
+        return QRegularExpression(parts.join(QLatin1Char('.')),
+                                  QRegularExpression::DotMatchesEverythingOption);
+    };
+    qsizetype at = statement.lastIndexOf(pattern(quoted));
     if (at >= lineStart)
         return at;
-    at = statement.indexOf(quoted.section(QLatin1Char('\n'), 0, 0).left(40), lineStart);
+    at = statement.indexOf(pattern(quoted.section(QLatin1Char('\n'), 0, 0).left(40)), lineStart);
     return at >= 0 ? at : lineStart;
 }
 

@@ -24,6 +24,16 @@ QStringList warningLines(const StatementResult &result)
     return { line };
 }
 
+// A rollback that left non-transactional (MyISAM) tables changed: the
+// user must not take "cancelled" for "nothing happened".
+QString withPartial(const QString &text, const TransactionOutcome &rollback)
+{
+    if (!rollback.ok || !rollback.partial)
+        return text;
+    const QString end = text.endsWith(QChar(u'。')) ? QString() : QStringLiteral("。");
+    return text + end + QStringLiteral("一部の変更は元に戻せませんでした。");
+}
+
 bool stopped(const StatementResult &result)
 {
     return result.kind == StatementResult::Failed || result.kind == StatementResult::Cancelled;
@@ -37,6 +47,14 @@ QueryExecutor::QueryExecutor(DatabaseConnection *connection, QObject *parent)
 {
     connect(connection, &DatabaseConnection::closed, this, [this] {
         m_streams.clear();
+        // The COMMIT may have reached the server and be applied when it
+        // answers, or not: neither success nor failure may be claimed.
+        if (std::exchange(m_committing, false)) {
+            emit logged(QStringLiteral("COMMIT"),
+                        QStringLiteral("結果不明: 応答の前に接続が切れました"), {});
+            emit message(QStringLiteral("コミットの結果は不明です（応答の前に接続が切れました）。"
+                                        "変更が反映されたかどうかサーバーで確かめて下さい。"));
+        }
         m_progressTimer.stop();
         setRunning(false);
     });
@@ -290,9 +308,10 @@ void QueryExecutor::start(std::shared_ptr<QueryRun> run, const QueryRun::Preview
 // `alone`: the rows are all the run gives, so their end is its outcome; in
 // a script a failure while they arrive is the statement's, said once by the
 // script's end.
-void QueryExecutor::showRows(const StatementResult &result, bool alone)
+void QueryExecutor::showRows(const StatementResult &result, bool alone, const QString &sql)
 {
     auto *model = new ResultModel(result.columns, result.firstRows);
+    model->setStatement(sql);
     model->follow(m_connection, result.streamId);
     connect(model, &ResultModel::loadingFinished, this, [this, model, alone] {
         const StreamEnd &end = model->streamEnd();
@@ -313,7 +332,7 @@ void QueryExecutor::runQuery(const QueryRun::Place &place)
         const qsizetype position = logStatement(place, result);
         switch (result.kind) {
         case StatementResult::Rows:
-            showRows(result, true);
+            showRows(result, true, place.text);
             // Some statements end early but normally when killed (SLEEP()
             // returns 1): the user asked to stop, and it stopped.
             if (m_cancelled)
@@ -374,7 +393,7 @@ void QueryExecutor::statementDone(int index, const StatementResult &result)
         place, result,
         committedHere ? QStringLiteral("サーバーが自動的にコミットしました") : QString());
     if (result.kind == StatementResult::Rows)
-        showRows(result, false);
+        showRows(result, false, place.text);
     if (m_begun && result.kind == StatementResult::NoResultSet)
         noteChange(index, place, result);
     if (committedHere) {
@@ -437,10 +456,12 @@ void QueryExecutor::runFailed(const ScriptEnd &end, const QString &readError)
                              readError),
                     {});
     } else if (end.good < m_run->statementsFed()) {
+        // The error's place first, then the statement: the statement stays
+        // selected, the error's line marked inside it.
         const QueryRun::Place bad = m_run->place(end.good);
+        emit statementError(m_errorPosition);
         if (bad.start >= 0)
             emit statementFailed(bad.start, bad.end);
-        emit statementError(m_errorPosition);
     }
     if (m_beginFailed) {
         emit message(QStringLiteral("トランザクション失敗"));
@@ -504,7 +525,7 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
     m_connection->transaction(DatabaseConnection::Rollback,
                               [this, text](const TransactionOutcome &outcome) {
         logTransaction(false, outcome);
-        emit message(text);
+        emit message(withPartial(text, outcome));
         setRunning(false);
     });
 }
@@ -512,8 +533,10 @@ void QueryExecutor::failed(bool cancelled, bool inTransaction)
 void QueryExecutor::endTransaction(Answer answer)
 {
     if (answer == Yes || answer == Other) {
+        m_committing = true;
         m_connection->transaction(DatabaseConnection::Commit,
                                   [this, answer](const TransactionOutcome &outcome) {
+            m_committing = false;
             logTransaction(true, outcome);
             if (answer == Yes)
                 emit message(outcome.ok ? QStringLiteral("コミットしました。")
@@ -527,7 +550,7 @@ void QueryExecutor::endTransaction(Answer answer)
                               [this, cancelled](const TransactionOutcome &outcome) {
         logTransaction(false, outcome);
         if (cancelled)
-            emit message(QStringLiteral("キャンセルしました。"));
+            emit message(withPartial(QStringLiteral("キャンセルしました。"), outcome));
         else if (!outcome.ok)
             emit message(QStringLiteral("ロールバック失敗。"));
         else if (outcome.partial)

@@ -101,7 +101,8 @@ private:
     void askToCommit(bool inTransaction);
     void failed(bool cancelled, bool inTransaction);
     void endTransaction(Answer answer);
-    void showRows(const StatementResult &result, bool alone);
+    // `sql` tells the model whether its rows can be edited.
+    void showRows(const StatementResult &result, bool alone, const QString &sql);
     void setRunning(bool running);
     void reportProgress();
 
@@ -124,6 +125,7 @@ private:
     bool m_beginFailed = false;
     bool m_cancelled = false;       // the running statement
     bool m_streamCancelled = false; // rows still streaming in
+    bool m_committing = false;      // a COMMIT is on its way, its outcome not known yet
     QTimer m_progressTimer;
     QElapsedTimer m_clock;
     quint64 m_previewGeneration = 0;

@@ -252,7 +252,10 @@ private:
                 m_out.append("\"\"");
             return;
         }
-        if (!holdsAny(cell, csv ? CsvSpecial : TsvSpecial)) {
+        // LOAD DATA ... ENCLOSED BY '"' reads a bare NULL as SQL NULL: the
+        // text "NULL" stays text only in quotes.
+        const bool nullWord = csv && QByteArrayView(cell.data, cell.size).compare("NULL", Qt::CaseInsensitive) == 0;
+        if (!nullWord && !holdsAny(cell, csv ? CsvSpecial : TsvSpecial)) {
             m_out.append(cell.data, cell.size);
             return;
         }

@@ -11,7 +11,10 @@
 
 #include "RowOrder.h"
 
+#include <algorithm>
+#include <functional>
 #include <limits>
+#include <numeric>
 
 namespace {
 
@@ -91,7 +94,7 @@ ResultModel::~ResultModel() = default;
 
 int ResultModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_shownRows;
+    return parent.isValid() ? 0 : m_shownRows + m_edits.newRowCount();
 }
 
 int ResultModel::columnCount(const QModelIndex &parent) const
@@ -116,24 +119,41 @@ QString ResultModel::displayText(const RowStore::Cell &cell, int column) const
 
 QVariant ResultModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_shownRows || index.column() >= m_columns.size())
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= m_columns.size())
         return {};
+    const int row = index.row(), column = index.column();
+    // A new row's cell that was not given: the server fills in its DEFAULT.
+    const bool defaulted = row >= m_shownRows && !m_edits.newCell(row - m_shownRows, column);
     switch (role) {
     case Qt::DisplayRole:
-        return displayText(rawCell(index.row(), index.column()), index.column());
+        return defaulted ? QStringLiteral("DEFAULT") : displayText(rawCell(row, column), column);
+    case Qt::EditRole:
+        return rawCell(row, column).isNull ? QString() : cellText(row, column);
     case Qt::ForegroundRole:
-        if (rawCell(index.row(), index.column()).isNull)
+        if (defaulted || rawCell(row, column).isNull)
             return QBrush(QColor(0x80, 0x80, 0x80));
         return {};
-    case Qt::FontRole:
-        if (rawCell(index.row(), index.column()).isNull) {
-            QFont font;
-            font.setItalic(true);
-            return font;
-        }
+    case Qt::FontRole: {
+        const bool deleted = row < m_shownRows && m_edits.isDeleted(storedRow(row));
+        if (!deleted && !defaulted && !rawCell(row, column).isNull)
+            return {};
+        QFont font;
+        font.setItalic(!deleted);
+        font.setStrikeOut(deleted);
+        return font;
+    }
+    case Qt::BackgroundRole:
+        if (row >= m_shownRows)
+            return QBrush(QColor(0xD8, 0xF2, 0xD8)); // new
+        if (m_edits.isEmpty())
+            return {};
+        if (m_edits.isDeleted(storedRow(row)))
+            return QBrush(QColor(0xF6, 0xCF, 0xCF));
+        if (m_edits.edited(storedRow(row), column))
+            return QBrush(QColor(0xFF, 0xEE, 0xA8));
         return {};
     case Qt::TextAlignmentRole:
-        if (m_columns[index.column()].numeric)
+        if (m_columns[column].numeric)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     default:
@@ -168,7 +188,25 @@ bool ResultModel::isNull(int row, int column) const
 
 RowStore::Cell ResultModel::rawCell(int row, int column) const
 {
+    if (const EditBuffer::Value *value = editedValue(row, column))
+        return *value ? RowStore::Cell{ (*value)->constData(), (*value)->size(), false } : RowStore::Cell{};
+    return readCell(row, column);
+}
+
+RowStore::Cell ResultModel::readCell(int row, int column) const
+{
+    if (row >= m_shownRows)
+        return {};
     return m_rows.cell(storedRow(row), column);
+}
+
+const EditBuffer::Value *ResultModel::editedValue(int row, int column) const
+{
+    if (m_edits.isEmpty())
+        return nullptr;
+    if (row >= m_shownRows)
+        return m_edits.newCell(row - m_shownRows, column);
+    return m_edits.edited(storedRow(row), column);
 }
 
 void ResultModel::sort(int column, Qt::SortOrder order)
@@ -186,22 +224,28 @@ void ResultModel::sort(int column, Qt::SortOrder order)
     std::vector<int> stored;
     stored.reserve(size_t(before.size()));
     for (const QModelIndex &index : before)
-        stored.push_back(storedRow(index.row()));
+        stored.push_back(index.row() < m_shownRows ? storedRow(index.row()) : -1);
 
+    const bool descending = order == Qt::DescendingOrder;
+    const bool numeric = column >= 0 && m_columns[column].numeric;
     if (column < 0)
         m_order.clear();
+    else if (m_base.empty())
+        m_order = sortedRows(m_rows, m_shownRows, column, numeric, descending);
     else
-        m_order = sortedRows(m_rows, m_shownRows, column, m_columns[column].numeric,
-                             order == Qt::DescendingOrder);
+        m_order = sortedRows(m_rows, m_base, column, numeric, descending);
 
     if (!before.isEmpty()) {
-        std::vector<int> shownAt(static_cast<size_t>(m_shownRows));
+        // New rows stay last, where they were.
+        std::vector<int> shownAt(size_t(m_rows.rowCount()), -1);
         for (int r = 0; r < m_shownRows; ++r)
             shownAt[size_t(storedRow(r))] = r;
         QModelIndexList after;
         after.reserve(before.size());
-        for (qsizetype i = 0; i < before.size(); ++i)
-            after.append(index(shownAt[size_t(stored[size_t(i)])], before[i].column()));
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            const int s = stored[size_t(i)];
+            after.append(s < 0 ? before[i] : index(shownAt[size_t(s)], before[i].column()));
+        }
         changePersistentIndexList(before, after);
     }
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -242,7 +286,305 @@ void ResultModel::endStream(const StreamEnd &end)
     m_end = end;
     m_end.rows = m_rows.rowCount();
     emit loadingFinished();
+    decideEditable();
     const auto pending = std::exchange(m_pendingSort, { -1, Qt::AscendingOrder });
     if (pending.first >= 0)
         sort(pending.first, pending.second);
+}
+
+// Editing ------------------------------------------------------------------
+
+void ResultModel::decideEditable()
+{
+    if (m_end.kind != StreamEnd::Complete) {
+        m_target = EditTarget::readOnly(QStringLiteral("結果が途中までです"));
+        emit editabilityDecided();
+        return;
+    }
+    m_target = EditTarget::fromResult(m_statement, m_columns);
+    if (m_target.needsKey())
+        lookUpKey();
+    else
+        emit editabilityDecided();
+}
+
+void ResultModel::lookUpKey()
+{
+    if (!m_connection || m_connection->state() != DatabaseConnection::Open) {
+        keyFound(nullptr, QStringLiteral("接続がありません"));
+        return;
+    }
+    // The table's indexes come on the same connection, after the rows: the
+    // answer is the table as this session sees it.
+    auto rows = std::make_shared<RowStore>();
+    QPointer<ResultModel> self(this);
+    auto arrived = std::make_shared<QMetaObject::Connection>();
+    auto ended = std::make_shared<QMetaObject::Connection>();
+    *arrived = connect(m_connection, &DatabaseConnection::rowsArrived, this,
+                       [this, rows](quint64 id, const std::shared_ptr<RowStore> &batch) {
+                           if (id == m_keyStream && m_keyStream != 0)
+                               rows->append(std::move(*batch));
+                       });
+    *ended = connect(m_connection, &DatabaseConnection::streamEnded, this,
+                     [this, rows, arrived, ended](quint64 id, const StreamEnd &end) {
+                         if (id != m_keyStream || m_keyStream == 0)
+                             return;
+                         disconnect(*arrived);
+                         disconnect(*ended);
+                         m_keyStream = 0;
+                         keyFound(end.kind == StreamEnd::Complete ? rows.get() : nullptr,
+                                  end.error.text());
+                     });
+    m_connection->run(m_target.keyQuery(), false,
+                      [self, rows, arrived, ended](const StatementResult &result) {
+        if (!self)
+            return;
+        if (result.kind != StatementResult::Rows) {
+            QObject::disconnect(*arrived);
+            QObject::disconnect(*ended);
+            self->keyFound(nullptr, result.error.text());
+            return;
+        }
+        if (result.firstRows)
+            rows->append(std::move(*result.firstRows));
+        self->m_keyStream = result.streamId;
+    });
+}
+
+void ResultModel::keyFound(const RowStore *indexRows, const QString &failure)
+{
+    if (indexRows)
+        m_target.chooseKey(*indexRows);
+    else
+        m_target = EditTarget::readOnly(QStringLiteral("表のキーを調べられませんでした ") + failure);
+    emit editabilityDecided();
+}
+
+bool ResultModel::isEditable() const
+{
+    return !m_loading && !m_applying && m_target.isEditable();
+}
+
+QString ResultModel::readOnlyReason() const
+{
+    if (m_loading)
+        return QStringLiteral("行を読み込んでいます");
+    if (m_applying)
+        return QStringLiteral("変更を適用しています");
+    if (m_target.needsKey())
+        return QStringLiteral("表のキーを調べています");
+    return m_target.reason();
+}
+
+Qt::ItemFlags ResultModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid() && isEditable()
+        && (index.row() >= m_shownRows || !m_edits.isDeleted(storedRow(index.row()))))
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+EditBuffer::Value ResultModel::valueFor(const QVariant &value, int column, QString *why) const
+{
+    if (!value.isValid())
+        return std::nullopt;
+    const QString text = value.toString();
+    if (!m_columns[column].binary)
+        return text.toUtf8();
+    std::optional<QByteArray> bytes = EditBuffer::parseHex(text);
+    if (!bytes)
+        *why = QStringLiteral("バイナリの列には 0x に続けて 16 進数で入力して下さい");
+    return bytes ? EditBuffer::Value(*bytes) : EditBuffer::Value();
+}
+
+bool ResultModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid() || index.row() >= rowCount()
+        || index.column() >= m_columns.size())
+        return false;
+    QString why = isEditable() ? QString() : readOnlyReason();
+    if (why.isEmpty() && index.row() < m_shownRows && m_edits.isDeleted(storedRow(index.row())))
+        why = QStringLiteral("削除する行です");
+    const EditBuffer::Value edited = why.isEmpty() ? valueFor(value, index.column(), &why)
+                                                   : EditBuffer::Value();
+    if (!why.isEmpty()) {
+        emit editRefused(why);
+        return false;
+    }
+    setEdited(index, edited);
+    return true;
+}
+
+void ResultModel::setEdited(const QModelIndex &index, const EditBuffer::Value &value)
+{
+    const bool wasPending = hasPendingEdits();
+    if (index.row() >= m_shownRows)
+        m_edits.setNewCell(index.row() - m_shownRows, index.column(), value);
+    else
+        m_edits.setCell(storedRow(index.row()), index.column(), value);
+    emit dataChanged(index, index);
+    if (!wasPending)
+        emit pendingEditsChanged(true);
+}
+
+int ResultModel::insertPendingRow()
+{
+    if (!isEditable()) {
+        emit editRefused(readOnlyReason());
+        return -1;
+    }
+    const bool wasPending = hasPendingEdits();
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    m_edits.addRow();
+    endInsertRows();
+    if (!wasPending)
+        emit pendingEditsChanged(true);
+    return row;
+}
+
+void ResultModel::markRowsDeleted(QList<int> rows)
+{
+    if (!isEditable()) {
+        emit editRefused(readOnlyReason());
+        return;
+    }
+    const bool wasPending = hasPendingEdits();
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (const int row : rows) {
+        if (row < 0 || row >= rowCount())
+            continue;
+        if (row >= m_shownRows) {
+            beginRemoveRows({}, row, row);
+            m_edits.removeNewRow(row - m_shownRows);
+            endRemoveRows();
+            continue;
+        }
+        m_edits.markDeleted(storedRow(row));
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    }
+    if (wasPending != hasPendingEdits())
+        emit pendingEditsChanged(hasPendingEdits());
+}
+
+void ResultModel::discardEdits()
+{
+    if (!hasPendingEdits())
+        return;
+    if (m_applying) {
+        emit editRefused(readOnlyReason());
+        return;
+    }
+    if (const int added = m_edits.newRowCount()) {
+        beginRemoveRows({}, m_shownRows, m_shownRows + added - 1);
+        m_edits = EditBuffer();
+        endRemoveRows();
+    }
+    m_edits.clear();
+    if (m_shownRows > 0)
+        emit dataChanged(index(0, 0), index(m_shownRows - 1, columnCount() - 1));
+    emit pendingEditsChanged(false);
+}
+
+QList<EditBuffer::Change> ResultModel::pendingChanges() const
+{
+    if (!m_target.isEditable())
+        return {};
+    return m_edits.changes(m_rows, m_columns, m_target);
+}
+
+void ResultModel::editsCommitted(const std::vector<std::shared_ptr<RowStore>> &inserted,
+                                 const QHash<int, std::shared_ptr<RowStore>> &updated)
+{
+    const int columns = int(m_columns.size());
+    std::vector<const char *> cells(static_cast<size_t>(columns));
+    std::vector<unsigned long> sizes(static_cast<size_t>(columns));
+    auto append = [&](const std::vector<EditBuffer::Value> &values) {
+        for (int c = 0; c < columns; ++c) {
+            cells[size_t(c)] = values[size_t(c)] ? values[size_t(c)]->constData() : nullptr;
+            sizes[size_t(c)] = values[size_t(c)] ? (unsigned long)values[size_t(c)]->size() : 0;
+        }
+        m_rows.appendRow(cells.data(), sizes.data(), columns);
+        return int(m_rows.rowCount() - 1);
+    };
+    auto returned = [columns](const std::shared_ptr<RowStore> &store) {
+        std::vector<EditBuffer::Value> values;
+        if (!store || store->rowCount() != 1 || store->columnCount() != columns)
+            return values;
+        for (int c = 0; c < columns; ++c) {
+            const RowStore::Cell cell = store->cell(0, c);
+            values.push_back(cell.isNull ? EditBuffer::Value() : QByteArray(cell.data, cell.size));
+        }
+        return values;
+    };
+    QHash<int, int> replaced;
+    QSet<int> removed;
+    for (const int row : m_edits.deletedRows())
+        removed.insert(row);
+    for (const int row : m_edits.editedRows()) {
+        if (removed.contains(row))
+            continue;
+        const std::vector<EditBuffer::Value> stored = returned(updated.value(row));
+        replaced.insert(row, append(stored.empty() ? m_edits.editedRow(m_rows, row) : stored));
+    }
+    std::vector<int> added;
+    for (const std::shared_ptr<RowStore> &store : inserted) {
+        const std::vector<EditBuffer::Value> values = returned(store);
+        if (!values.empty())
+            added.push_back(append(values));
+    }
+    if (const int pendingRows = m_edits.newRowCount()) {
+        beginRemoveRows({}, m_shownRows, m_shownRows + pendingRows - 1);
+        for (int n = pendingRows - 1; n >= 0; --n)
+            m_edits.removeNewRow(n);
+        endRemoveRows();
+    }
+    m_edits.clear();
+    changeStoredRows(replaced, removed, added);
+    emit pendingEditsChanged(false);
+}
+
+void ResultModel::changeStoredRows(const QHash<int, int> &replaced, const QSet<int> &removed,
+                                   const std::vector<int> &added)
+{
+    if (m_base.empty()) {
+        m_base.resize(size_t(m_shownRows));
+        std::iota(m_base.begin(), m_base.end(), 0);
+    }
+    for (std::vector<int> *rows : { &m_base, &m_order }) {
+        for (int &row : *rows)
+            row = replaced.value(row, row);
+    }
+    if (m_shownRows > 0)
+        emit dataChanged(index(0, 0), index(m_shownRows - 1, columnCount() - 1));
+    // The rows shown are m_order while sorted, else m_base; the other one
+    // follows without telling the view.
+    std::vector<int> &shown = m_order.empty() ? m_base : m_order;
+    if (!m_order.empty())
+        m_base.erase(std::remove_if(m_base.begin(), m_base.end(),
+                                    [&](int row) { return removed.contains(row); }),
+                     m_base.end());
+    for (int r = m_shownRows - 1; r >= 0 && !removed.isEmpty(); --r) {
+        if (!removed.contains(shown[size_t(r)]))
+            continue;
+        int first = r;
+        while (first > 0 && removed.contains(shown[size_t(first - 1)]))
+            --first;
+        beginRemoveRows({}, first, r);
+        shown.erase(shown.begin() + first, shown.begin() + r + 1);
+        m_shownRows -= r - first + 1;
+        endRemoveRows();
+        r = first;
+    }
+    if (added.empty())
+        return;
+    beginInsertRows({}, m_shownRows, m_shownRows + int(added.size()) - 1);
+    for (std::vector<int> *rows : { &m_base, &m_order }) {
+        if (!rows->empty() || rows == &m_base)
+            rows->insert(rows->end(), added.begin(), added.end());
+    }
+    m_shownRows += int(added.size());
+    endInsertRows();
 }

@@ -155,15 +155,19 @@ int compareNumbers(const char *a, qsizetype aSize, const char *b, qsizetype bSiz
     return compareParsed(x, y);
 }
 
-std::vector<int> sortedRows(const RowStore &store, int rows, int column, bool numeric,
-                            bool descending)
+namespace {
+
+template<typename RowAt>
+std::vector<int> sortRows(const RowStore &store, int rows, RowAt rowAt, int column, bool numeric,
+                          bool descending)
 {
     std::vector<int> order, nulls;
     order.reserve(size_t(rows));
     std::vector<NumberEntry> numbers;
     std::vector<TextEntry> texts;
     (numeric ? numbers.reserve(size_t(rows)) : texts.reserve(size_t(rows)));
-    for (int r = 0; r < rows; ++r) {
+    for (int i = 0; i < rows; ++i) {
+        const int r = rowAt(i);
         const RowStore::Cell cell = store.cell(r, column);
         if (cell.isNull)
             nulls.push_back(r);
@@ -188,4 +192,19 @@ std::vector<int> sortedRows(const RowStore &store, int rows, int column, bool nu
     if (descending)
         order.insert(order.end(), nulls.begin(), nulls.end());
     return order;
+}
+
+} // namespace
+
+std::vector<int> sortedRows(const RowStore &store, int rows, int column, bool numeric,
+                            bool descending)
+{
+    return sortRows(store, rows, [](int i) { return i; }, column, numeric, descending);
+}
+
+std::vector<int> sortedRows(const RowStore &store, const std::vector<int> &rows, int column,
+                            bool numeric, bool descending)
+{
+    return sortRows(store, int(rows.size()), [&rows](int i) { return rows[size_t(i)]; }, column,
+                    numeric, descending);
 }

@@ -18,3 +18,6 @@ int compareNumbers(const char *a, qsizetype aSize, const char *b, qsizetype bSiz
 // puts NULL last, still keeping ties in arrival order.
 std::vector<int> sortedRows(const RowStore &store, int rows, int column, bool numeric,
                             bool descending);
+// The same for the given stored rows, in the order given for ties.
+std::vector<int> sortedRows(const RowStore &store, const std::vector<int> &rows, int column,
+                            bool numeric, bool descending);

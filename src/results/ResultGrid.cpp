@@ -10,11 +10,29 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QMetaProperty>
+#include <QStyledItemDelegate>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QProgressDialog>
 
 namespace {
+
+// Leaving an editor without changing its text changes nothing: a NULL cell
+// opened and left stays NULL instead of becoming ''.
+class UnchangedKeepingDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void setModelData(QWidget *editor, QAbstractItemModel *model,
+                      const QModelIndex &index) const override
+    {
+        const QByteArray property = editor->metaObject()->userProperty().name();
+        if (editor->property(property.constData()) == index.data(Qt::EditRole))
+            return;
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+};
 
 // The file dialog's filters, in the order of the formats they stand for.
 struct ExportFilter
@@ -67,6 +85,18 @@ ResultGrid::ResultGrid(QWidget *parent)
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     setSortingEnabled(true);
     createCopyActions();
+    setItemDelegate(new UnchangedKeepingDelegate(this));
+    // The view opens no editor on a read-only cell; say why instead.
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
+        ResultModel *result = resultModel();
+        if (result && !(result->flags(index) & Qt::ItemIsEditable))
+            sayReadOnly(result->readOnlyReason());
+    });
+}
+
+void ResultGrid::sayReadOnly(const QString &reason)
+{
+    emit message(QStringLiteral("この結果は編集できません: ") + reason);
 }
 
 void ResultGrid::createCopyActions()

@@ -23,6 +23,8 @@ public:
     void showModel(QAbstractItemModel *model);
 
     void copySelection(int format, bool withHeaders);
+    // Posts why the result shown cannot be edited.
+    void sayReadOnly(const QString &reason);
     // Asks for a file and writes every row of the result to it.
     void exportResult();
 

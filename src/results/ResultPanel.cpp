@@ -63,6 +63,7 @@ void ResultPanel::addResult(ResultModel *model)
     results.shown = int(results.models.size()) - 1;
     connect(model, &QAbstractItemModel::rowsInserted, this, &ResultPanel::updateInfo);
     connect(model, &ResultModel::loadingFinished, this, &ResultPanel::updateInfo);
+    connect(model, &ResultModel::editRefused, m_pDataTable, &ResultGrid::sayReadOnly);
     if (m_runPage == m_current)
         showCurrent();
     for (const QPointer<ResultModel> &old : superseded)
@@ -132,4 +133,22 @@ void ResultPanel::updateInfo()
     if (!model->isLoading())
         text += QStringLiteral(" · ") + secondsText(model->streamEnd().totalMs);
     m_pResultInfo->setText(text);
+}
+
+QList<ResultModel *> ResultPanel::models(QObject *page) const
+{
+    QList<ResultModel *> out;
+    for (const QPointer<ResultModel> &model : m_tabResults.value(page).models) {
+        if (model)
+            out << model.data();
+    }
+    return out;
+}
+
+QList<ResultModel *> ResultPanel::allModels() const
+{
+    QList<ResultModel *> out;
+    for (auto it = m_tabResults.cbegin(); it != m_tabResults.cend(); ++it)
+        out << models(it.key());
+    return out;
 }

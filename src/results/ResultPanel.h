@@ -38,6 +38,9 @@ public:
     void showPage(QObject *page);
     // The tab is gone: its results go with it, a large result is memory.
     void dropPage(QObject *page);
+    // The results a tab holds, and those of every tab.
+    QList<ResultModel *> models(QObject *page) const;
+    QList<ResultModel *> allModels() const;
 
 private:
     struct TabResults

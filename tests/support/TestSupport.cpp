@@ -13,7 +13,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QThread>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -22,6 +25,8 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 TestServer TestServer::fromEnvironment()
 {
@@ -79,6 +84,76 @@ bool TestServer::recreateDatabase(const QString &database) const
     }
     QSqlDatabase::removeDatabase(QStringLiteral("vq_admin"));
     return ok;
+}
+
+PrivateServer::PrivateServer() = default;
+
+PrivateServer::~PrivateServer()
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(m_process->processId()), SIGCONT); // a stopped server cannot stop
+    m_process->terminate();
+    if (!m_process->waitForFinished(20000))
+        m_process->kill();
+    m_process->waitForFinished(5000);
+}
+
+qint64 PrivateServer::pid() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+namespace {
+bool runQuietly(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, args);
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+} // namespace
+
+bool PrivateServer::client(const QString &sql) const
+{
+    return runQuietly(QStringLiteral("mariadb"), { "--no-defaults", "-S", m_dir.filePath("sock"), "-uroot", "-e", sql });
+}
+
+bool PrivateServer::start(const QString &database, QString *error)
+{
+    const QString installDb = qEnvironmentVariable("VELQUIN_INSTALL_DB");
+    const QString mariadbd = qEnvironmentVariable("VELQUIN_MARIADBD");
+    const QString data = QStringLiteral("--datadir=") + m_dir.filePath("data");
+    if (installDb.isEmpty() || mariadbd.isEmpty()
+        || !runQuietly(installDb, { "--no-defaults", data, "--user=root", "--auth-root-authentication-method=normal",
+                                    "--skip-test-db", "--skip-name-resolve" })) {
+        *error = QStringLiteral("no private server: VELQUIN_INSTALL_DB and VELQUIN_MARIADBD come from scripts/test");
+        return false;
+    }
+    QTcpServer probe; // a free port, given back at once
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    m_process = std::make_unique<QProcess>();
+    m_process->start(mariadbd, { "--no-defaults", data, "--user=root", "--socket=" + m_dir.filePath("sock"),
+                                 QStringLiteral("--port=%1").arg(port), "--bind-address=127.0.0.1",
+                                 "--log-error=" + m_dir.filePath("err.log") });
+    const auto answers = [this] {
+        const bool up = client(QStringLiteral("select 1"));
+        if (!up)
+            QThread::msleep(100);
+        return up;
+    };
+    m_server = { QStringLiteral("127.0.0.1"), port, QStringLiteral("velquin"), QStringLiteral("vq-own") };
+    if (!waitUntil(answers, 60000)
+        || !client(QStringLiteral("CREATE USER 'velquin'@'127.0.0.1' IDENTIFIED BY 'vq-own'; "
+                                  "GRANT ALL ON *.* TO 'velquin'@'127.0.0.1'; CREATE DATABASE `%1`").arg(database))) {
+        *error = QStringLiteral("the private server did not start: see ") + m_dir.filePath("err.log");
+        return false;
+    }
+    return true;
 }
 
 bool exec(const QSqlDatabase &db, const QString &sql)

@@ -11,6 +11,7 @@
 #include <memory>
 
 class DatabaseConnection;
+class QProcess;
 class QSignalSpy;
 class ResultModel;
 class QTableView;
@@ -35,6 +36,26 @@ struct TestServer
     QSqlDatabase check(const QString &name, const QString &database) const;
     // Creates (or empties) a database; the test user may create "vq_*".
     bool recreateDatabase(const QString &database) const;
+};
+
+// A server of the test's own, for faults the shared one must never see (a
+// SIGSTOP). Started from the binaries scripts/test names; stopped, by its
+// pid, when the object goes.
+class PrivateServer
+{
+public:
+    PrivateServer();
+    ~PrivateServer();
+    // Starts it with a user and the database `database`; false and *error on failure.
+    bool start(const QString &database, QString *error);
+    qint64 pid() const;
+    const TestServer &server() const { return m_server; }
+
+private:
+    bool client(const QString &sql) const;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+    TestServer m_server;
 };
 
 // Runs statements on a check connection; fails the test on an error.
