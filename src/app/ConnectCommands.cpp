@@ -7,6 +7,7 @@
 #include "ConnectionTexts.h"
 #include "DatabaseConnection.h"
 #include "MessageLog.h"
+#include "SchemaPanel.h"
 #include "ResultPanel.h"
 
 #include <QDebug>
@@ -45,6 +46,7 @@ void QZQuorvinWindow::Connect()
             return;
         }
         connectionOpened(params.database, params.user);
+        m_pSchemaPanel->open(params);
         if (dialog)
             dialog->WriteSettings();
     });
@@ -76,6 +78,7 @@ void QZQuorvinWindow::Disconnect()
         return;
     const ConnectionParams params = m_pConnection->params();
     m_pConnection->close();
+    m_pSchemaPanel->close();
     m_pLog->add(QStringLiteral("切断 ") + connectionTarget(params), QStringLiteral("切断しました"));
     setWindowTitle(QStringLiteral("Velquin"));
     updateActions();

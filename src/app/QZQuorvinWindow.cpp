@@ -140,6 +140,7 @@ bool QZQuorvinWindow::InitWindow()
             this, &QZQuorvinWindow::message);
     m_pTabKeeper->restore();
     connect(m_pFiles = new TabFiles(m_pTabWidget, this), &TabFiles::message, this, &QZQuorvinWindow::message);
+    setUpSchemaDock();
     if (auto *fileMenu = findChild<QMenu *>(QStringLiteral("File Popup Menu")))
         fileMenu->insertMenu(m_pSaveAct, m_pFiles->reopenMenu(this));
     updateActions();

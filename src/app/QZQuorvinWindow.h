@@ -6,6 +6,9 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
+class QTreeView;
+class SchemaPanel;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -87,6 +90,11 @@ private:
     void updateTlsLabel();
     void connectionOpened(const QString &database, const QString &user);
 
+    // The schema dock and completion (SchemaCommands.cpp).
+    void setUpSchemaDock();
+    // A statement of this run ended: DDL changes what the tree shows.
+    void schemaAfterStatement(const QString &statement);
+
     void closeEvent(QCloseEvent *e) override;
 
     // Editing in the grid (EditCommands.cpp).
@@ -146,4 +154,9 @@ private:
     QPointer<QZTextEdit> m_runPage;
     TabKeeper *m_pTabKeeper = nullptr;
     TabFiles *m_pFiles = nullptr;
+
+    SchemaPanel *m_pSchemaPanel = nullptr;
+    QTreeView *m_pSchemaTree = nullptr;
+    QLineEdit *m_pSchemaFilter = nullptr;
+    QAction *m_pRefreshSchemaAct = nullptr;
 };

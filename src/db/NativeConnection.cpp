@@ -82,20 +82,23 @@ void NativeConnection::abort(MYSQL *mysql)
     mariadb_cancel(mysql);
 }
 
-DbError NativeConnection::killQuery(const ConnectionParams &params, unsigned long threadId,
-                                    int timeoutSeconds)
+MYSQL *NativeConnection::open(const ConnectionParams &params, int connectTimeoutSeconds,
+                              int readTimeoutSeconds, DbError *error)
 {
     MYSQL *mysql = mysql_init(nullptr);
-    if (!mysql)
-        return DbError{ 0, QString(), QStringLiteral("out of memory") };
-    const unsigned int timeout = unsigned(timeoutSeconds);
+    if (!mysql) {
+        *error = DbError{ 0, QString(), QStringLiteral("out of memory") };
+        return nullptr;
+    }
+    const unsigned int timeout = unsigned(connectTimeoutSeconds),
+                       readTimeout = unsigned(readTimeoutSeconds);
     mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-    mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &timeout);
+    mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
-    // The same way in as the session it stops: an account that needs its
+    mysql_options(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // The same way in as the user's session: an account that needs its
     // certificate, or a server that only takes TLS, would refuse anything else.
     TlsPolicy::applyNative(mysql, params);
-    DbError error;
     const bool socket = params.viaSocket();
     const QByteArray host = socket ? QByteArray() : params.host.toUtf8(),
                      path = socket ? QFile::encodeName(params.host) : QByteArray(),
@@ -103,15 +106,28 @@ DbError NativeConnection::killQuery(const ConnectionParams &params, unsigned lon
     if (!mysql_real_connect(mysql, host.isEmpty() ? nullptr : host.constData(), user.constData(),
                             password.constData(), nullptr,
                             !socket && params.port > 0 ? unsigned(params.port) : 0,
-                            socket ? path.constData() : nullptr, 0)) {
-        error = lastError(mysql);
-    } else if ((error = TlsPolicy::checkSession(mysql, params)).isSet()) {
-        // Not the server the session was opened on: it hears nothing.
-    } else {
-        const QByteArray kill = "KILL QUERY " + QByteArray::number(qulonglong(threadId));
-        if (mysql_real_query(mysql, kill.constData(), kill.size()) != 0)
-            error = lastError(mysql);
+                            socket ? path.constData() : nullptr, 0))
+        *error = lastError(mysql);
+    else
+        // Not the server the session was meant for: it hears nothing.
+        *error = TlsPolicy::checkSession(mysql, params);
+    if (error->isSet()) {
+        mysql_close(mysql);
+        return nullptr;
     }
+    return mysql;
+}
+
+DbError NativeConnection::killQuery(const ConnectionParams &params, unsigned long threadId,
+                                    int timeoutSeconds)
+{
+    DbError error;
+    MYSQL *mysql = open(params, timeoutSeconds, timeoutSeconds, &error);
+    if (!mysql)
+        return error;
+    const QByteArray kill = "KILL QUERY " + QByteArray::number(qulonglong(threadId));
+    if (mysql_real_query(mysql, kill.constData(), kill.size()) != 0)
+        error = lastError(mysql);
     mysql_close(mysql);
     return error;
 }

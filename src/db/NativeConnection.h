@@ -32,6 +32,12 @@ public:
     // thread while the handle is alive; the handle still has to be closed.
     static void abort(MYSQL *mysql);
 
+    // A handle of our own, connected with the parameters (TLS, socket)
+    // and without a database, in UTF-8 (utf8mb4); null with *error set when
+    // it cannot be opened or the session is not what the TLS mode demands.
+    static MYSQL *open(const ConnectionParams &params, int connectTimeoutSeconds,
+                       int readTimeoutSeconds, DbError *error);
+
     // Sends KILL QUERY for the given server thread over a short-lived second
     // connection with the same parameters.
     static DbError killQuery(const ConnectionParams &params, unsigned long threadId,

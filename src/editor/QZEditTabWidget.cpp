@@ -71,6 +71,8 @@ QZTextEdit *QZEditTabWidget::currentPage() const
 QZTextEdit *QZEditTabWidget::addPage(const QString &label, int index)
 {
     auto *page = new QZTextEdit(this, "SQL Editor");
+    if (m_completionProvider)
+        page->setCompletionProvider(m_completionProvider);
     insertTab(index, page, label);
     connect(page->document(), &QTextDocument::contentsChanged, this,
             &QZEditTabWidget::sessionChanged);
@@ -490,4 +492,11 @@ void QZEditTabWidget::PastSQL()
     // As an edit, so that the text it replaces comes back with Undo.
     if (QZTextEdit *page = editablePage())
         page->replaceWholeText(m_strSQL);
+}
+
+void QZEditTabWidget::setCompletionProvider(SqlCompleter::Provider provider)
+{
+    m_completionProvider = std::move(provider);
+    for (QZTextEdit *page : findChildren<QZTextEdit *>())
+        page->setCompletionProvider(m_completionProvider);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTabWidget>
 
+#include "SqlCompleter.h"
 #include "TabStateStore.h"
 
 class FindBar;
@@ -60,6 +61,9 @@ public:
     // Closed pages kept for ReopenTab(), newest last.
     int closedCount() const { return int(m_closed.size()); }
     static constexpr int MaxClosed = 20;
+
+    // Every page, present and future, completes names from this provider.
+    void setCompletionProvider(SqlCompleter::Provider provider);
 
     FindBar *findBar() const { return m_pFindBar; }
     void showFindBar(bool withReplace);
@@ -118,6 +122,7 @@ private:
     FindBar *m_pFindBar = nullptr;
     QTimer *m_pLoadTimer = nullptr;
     QAction *m_pEscapeAct = nullptr;
+    SqlCompleter::Provider m_completionProvider;
     QFileSystemWatcher *m_pWatcher = nullptr;
     QList<QZTextEdit *> m_changedWhileClosed;
 };

@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -366,11 +368,28 @@ void QZTextEdit::resizeEvent(QResizeEvent *e)
     m_pLineNumberArea->setGeometry(QRect(r.left(), r.top(), lineNumberWidth(), r.height()));
 }
 
+void QZTextEdit::setCompletionProvider(SqlCompleter::Provider provider)
+{
+    if (!m_pCompleter)
+        m_pCompleter = new SqlCompleter(this);
+    m_pCompleter->setProvider(std::move(provider));
+}
+
 void QZTextEdit::keyPressEvent(QKeyEvent *e)
 {
-    if (handleIndentKey(e))
+    if (m_pCompleter && m_pCompleter->popupTakes(e))
         return;
-    QPlainTextEdit::keyPressEvent(e);
+    if (!handleIndentKey(e))
+        QPlainTextEdit::keyPressEvent(e);
+    if (m_pCompleter)
+        m_pCompleter->keyHandled(e);
+}
+
+void QZTextEdit::inputMethodEvent(QInputMethodEvent *e)
+{
+    QPlainTextEdit::inputMethodEvent(e);
+    if (m_pCompleter)
+        m_pCompleter->inputMethodHandled(e);
 }
 
 bool QZTextEdit::handleIndentKey(QKeyEvent *e)

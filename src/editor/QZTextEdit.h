@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include "SqlCompleter.h"
 #include "TextFileCodec.h"
 
 class LineNumberArea;
@@ -72,6 +73,9 @@ public:
 
     int lineNumberWidth() const;
     void paintLineNumbers(QPaintEvent *e);
+    // Completion of names as they are typed; none until a provider is set.
+    void setCompletionProvider(SqlCompleter::Provider provider);
+    SqlCompleter *completer() const { return m_pCompleter; }
 
 protected slots:
     virtual void OnPopupMenuSelectAll();
@@ -82,6 +86,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
 
     // Builds a new context menu; the caller owns it.
     virtual QMenu *createPopupMenu(const QPoint &pos);
@@ -115,4 +120,5 @@ private:
     qsizetype m_loadedUpTo = -1;
     int m_pendingCursor = 0;
     bool m_pendingModified = false;
+    SqlCompleter *m_pCompleter = nullptr;
 };
