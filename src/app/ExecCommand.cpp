@@ -112,5 +112,5 @@ void QZQuorvinWindow::statementError(qsizetype position)
         return;
     const int at = int(position);
     m_runPage->selectRange(at, at);
-    m_runPage->markErrorLine(at);
+    m_runPage->markError(at);
 }

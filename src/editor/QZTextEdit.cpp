@@ -1,11 +1,17 @@
 #include "QZTextEdit.h"
 
+#include "BracketMatch.h"
 #include "InputMethod.h"
+#include "LineNumberArea.h"
+#include "SqlHighlighter.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
 #include <QTextBlock>
 
 namespace {
@@ -41,6 +47,26 @@ QZTextEdit::QZTextEdit(QWidget *parent, const char *name)
             applyMarks();
         }
     });
+
+    m_pHighlighter = new SqlHighlighter(document());
+    m_pLineNumberArea = new LineNumberArea(this);
+    connect(this, &QPlainTextEdit::blockCountChanged, this, [this] {
+        setViewportMargins(lineNumberWidth(), 0, 0, 0);
+        const QRect r = contentsRect();
+        m_pLineNumberArea->setGeometry(QRect(r.left(), r.top(), lineNumberWidth(), r.height()));
+    });
+    connect(this, &QPlainTextEdit::updateRequest, this, &QZTextEdit::updateLineNumberArea);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &QZTextEdit::updateCursorMarks);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { m_pHighlighter->setFirstVisible(firstVisibleBlock()); });
+    setViewportMargins(lineNumberWidth(), 0, 0, 0);
+    updateCursorMarks();
+
+    auto *comment = new QAction(this);
+    comment->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Slash));
+    comment->setShortcutContext(Qt::WidgetShortcut);
+    connect(comment, &QAction::triggered, this, &QZTextEdit::toggleLineComments);
+    addAction(comment);
 }
 
 QZTextEdit::~QZTextEdit() = default;
@@ -66,20 +92,58 @@ void QZTextEdit::clearStatementMark()
     applyMarks();
 }
 
-void QZTextEdit::markErrorLine(int position)
+void QZTextEdit::markError(int position)
 {
-    QTextEdit::ExtraSelection mark;
-    mark.cursor = QTextCursor(document());
-    mark.cursor.setPosition(qBound(0, position, document()->characterCount() - 1));
-    mark.format.setBackground(QColor(255, 200, 200));
-    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-    m_errorMark = { mark };
+    const int at = qBound(0, position, document()->characterCount() - 1);
+    QTextEdit::ExtraSelection line;
+    line.cursor = QTextCursor(document());
+    line.cursor.setPosition(at);
+    line.format.setBackground(QColor(255, 200, 200));
+    line.format.setProperty(QTextFormat::FullWidthSelection, true);
+    // At a line's end there is nothing to underline: take the character before.
+    QTextEdit::ExtraSelection wave;
+    wave.cursor = line.cursor;
+    wave.cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    if (!wave.cursor.hasSelection())
+        wave.cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+    wave.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    wave.format.setUnderlineColor(QColor(220, 0, 0));
+    m_errorMark = { line, wave };
     applyMarks();
 }
 
 void QZTextEdit::applyMarks()
 {
-    setExtraSelections(m_statementMark + m_errorMark);
+    setExtraSelections(m_cursorMarks + m_statementMark + m_errorMark);
+}
+
+// The cursor's line, faintly, and the bracket beside the cursor with its partner.
+void QZTextEdit::updateCursorMarks()
+{
+    m_cursorMarks.clear();
+    QTextEdit::ExtraSelection line;
+    line.cursor = textCursor();
+    line.cursor.clearSelection();
+    line.format.setBackground(QColor(255, 250, 215));
+    line.format.setProperty(QTextFormat::FullWidthSelection, true);
+    m_cursorMarks << line;
+    const int position = textCursor().position();
+    for (int at : { position, position - 1 }) {
+        const int partner = at >= 0 ? matchingBracket(document(), at) : -1;
+        if (partner < 0)
+            continue;
+        for (int p : { at, partner }) {
+            QTextEdit::ExtraSelection bracket;
+            bracket.cursor = QTextCursor(document());
+            bracket.cursor.setPosition(p);
+            bracket.cursor.setPosition(p + 1, QTextCursor::KeepAnchor);
+            bracket.format.setBackground(QColor(180, 230, 180));
+            bracket.format.setFontWeight(QFont::Bold);
+            m_cursorMarks << bracket;
+        }
+        break;
+    }
+    applyMarks();
 }
 
 void QZTextEdit::selectRange(int start, int end)
@@ -162,6 +226,7 @@ void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
     setPlainText(QString());
     document()->setUndoRedoEnabled(false);
     setReadOnly(true);
+    m_pHighlighter->setHeld(true);
     m_pending = text;
     m_loadedUpTo = 0;
     m_pendingCursor = cursor;
@@ -182,7 +247,7 @@ bool QZTextEdit::loadSlice()
     }
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
-    c.insertText(QStringView(m_pending).mid(m_loadedUpTo, end - m_loadedUpTo).toString());
+    m_pHighlighter->insertQuietly(c, m_pending.mid(m_loadedUpTo, end - m_loadedUpTo));
     m_loadedUpTo = end;
     if (end < m_pending.size())
         return false;
@@ -202,6 +267,7 @@ void QZTextEdit::finishLoading()
     m_loadedUpTo = -1;
     document()->setUndoRedoEnabled(true);
     setReadOnly(false);
+    m_pHighlighter->setHeld(false);
     QTextCursor c(document());
     c.setPosition(qBound(0, m_pendingCursor, int(document()->characterCount()) - 1));
     setTextCursor(c);
@@ -254,6 +320,54 @@ int QZTextEdit::wholeCursor() const
     return isLoading() ? m_pendingCursor : textCursor().position();
 }
 
+int QZTextEdit::lineNumberWidth() const
+{
+    int digits = 1;
+    for (int n = qMax(1, blockCount()); n >= 10; n /= 10)
+        ++digits;
+    return 12 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * qMax(3, digits);
+}
+
+void QZTextEdit::paintLineNumbers(QPaintEvent *e)
+{
+    QPainter painter(m_pLineNumberArea);
+    painter.fillRect(e->rect(), palette().color(QPalette::Window));
+    const int current = textCursor().blockNumber();
+    const int width = m_pLineNumberArea->width() - 6;
+    const int lineHeight = fontMetrics().height();
+    QTextBlock block = firstVisibleBlock();
+    qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
+    while (block.isValid() && top <= e->rect().bottom()) {
+        const qreal bottom = top + blockBoundingRect(block).height();
+        if (block.isVisible() && bottom >= e->rect().top()) {
+            QFont font = painter.font();
+            font.setBold(block.blockNumber() == current);
+            painter.setFont(font);
+            painter.setPen(palette().color(block.blockNumber() == current ? QPalette::Text
+                                                                          : QPalette::PlaceholderText));
+            painter.drawText(0, int(top), width, lineHeight, Qt::AlignRight,
+                             QString::number(block.blockNumber() + 1));
+        }
+        block = block.next();
+        top = bottom;
+    }
+}
+
+void QZTextEdit::updateLineNumberArea(const QRect &rect, int dy)
+{
+    if (dy)
+        m_pLineNumberArea->scroll(0, dy);
+    else
+        m_pLineNumberArea->update(0, rect.y(), m_pLineNumberArea->width(), rect.height());
+}
+
+void QZTextEdit::resizeEvent(QResizeEvent *e)
+{
+    QPlainTextEdit::resizeEvent(e);
+    const QRect r = contentsRect();
+    m_pLineNumberArea->setGeometry(QRect(r.left(), r.top(), lineNumberWidth(), r.height()));
+}
+
 void QZTextEdit::setCompletionProvider(SqlCompleter::Provider provider)
 {
     if (!m_pCompleter)
@@ -265,7 +379,8 @@ void QZTextEdit::keyPressEvent(QKeyEvent *e)
 {
     if (m_pCompleter && m_pCompleter->popupTakes(e))
         return;
-    QPlainTextEdit::keyPressEvent(e);
+    if (!handleIndentKey(e))
+        QPlainTextEdit::keyPressEvent(e);
     if (m_pCompleter)
         m_pCompleter->keyHandled(e);
 }
@@ -275,6 +390,167 @@ void QZTextEdit::inputMethodEvent(QInputMethodEvent *e)
     QPlainTextEdit::inputMethodEvent(e);
     if (m_pCompleter)
         m_pCompleter->inputMethodHandled(e);
+}
+
+bool QZTextEdit::handleIndentKey(QKeyEvent *e)
+{
+    if (isReadOnly())
+        return false;
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    if (e->key() == Qt::Key_Backtab || (e->key() == Qt::Key_Tab && mods == Qt::ShiftModifier)) {
+        unindentLines();
+        return true;
+    }
+    if (e->key() == Qt::Key_Tab && mods == Qt::NoModifier) {
+        indentLines();
+        return true;
+    }
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+        newLineKeepingIndent();
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// The lines a selection touches; one that it only reaches at its start
+// is not among them.
+std::pair<QTextBlock, QTextBlock> touchedLines(const QTextCursor &cursor)
+{
+    const QTextDocument *doc = cursor.document();
+    const QTextBlock first = doc->findBlock(cursor.selectionStart());
+    QTextBlock last = doc->findBlock(cursor.selectionEnd());
+    if (last != first && cursor.selectionEnd() == last.position())
+        last = last.previous();
+    return { first, last };
+}
+
+int leadingBlanks(const QString &line)
+{
+    int n = 0;
+    while (n < line.size() && (line.at(n) == u' ' || line.at(n) == u'\t'))
+        ++n;
+    return n;
+}
+
+bool isBlankLine(const QString &line)
+{
+    return leadingBlanks(line) == line.size();
+}
+
+// Selects the whole of the given lines, so that the next Tab takes them all.
+void selectLines(QTextCursor &cursor, const QTextBlock &first, const QTextBlock &last)
+{
+    cursor.setPosition(first.position());
+    cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+}
+
+} // namespace
+
+void QZTextEdit::newLineKeepingIndent()
+{
+    QTextCursor cursor = textCursor();
+    const QString line = cursor.block().text();
+    const int column = cursor.position() - cursor.block().position();
+    cursor.insertText(u'\n' + line.left(qMin(column, leadingBlanks(line))));
+    setTextCursor(cursor);
+}
+
+void QZTextEdit::indentLines()
+{
+    QTextCursor cursor = textCursor();
+    const auto [first, last] = touchedLines(cursor);
+    if (first == last) {
+        // Within a line Tab fills to the next stop with blanks.
+        const int column = cursor.position() - cursor.block().position();
+        cursor.insertText(QString(IndentWidth - column % IndentWidth, u' '));
+        setTextCursor(cursor);
+        return;
+    }
+    const QString indent(IndentWidth, u' ');
+    cursor.beginEditBlock();
+    for (QTextBlock b = first;; b = b.next()) {
+        if (!isBlankLine(b.text())) {
+            QTextCursor at(b);
+            at.insertText(indent);
+        }
+        if (b == last)
+            break;
+    }
+    cursor.endEditBlock();
+    selectLines(cursor, first, last);
+    setTextCursor(cursor);
+}
+
+void QZTextEdit::unindentLines()
+{
+    QTextCursor cursor = textCursor();
+    const auto [first, last] = touchedLines(cursor);
+    const bool wholeLines = cursor.hasSelection() && first != last;
+    cursor.beginEditBlock();
+    for (QTextBlock b = first;; b = b.next()) {
+        const QString text = b.text();
+        int n = 0;
+        if (text.startsWith(u'\t'))
+            n = 1;
+        else
+            while (n < IndentWidth && n < text.size() && text.at(n) == u' ')
+                ++n;
+        if (n > 0) {
+            QTextCursor at(b);
+            at.setPosition(b.position() + n, QTextCursor::KeepAnchor);
+            at.removeSelectedText();
+        }
+        if (b == last)
+            break;
+    }
+    cursor.endEditBlock();
+    if (wholeLines) {
+        selectLines(cursor, first, last);
+        setTextCursor(cursor);
+    }
+}
+
+void QZTextEdit::toggleLineComments()
+{
+    if (isReadOnly())
+        return;
+    QTextCursor cursor = textCursor();
+    const auto [first, last] = touchedLines(cursor);
+    bool allCommented = true;
+    int column = INT_MAX;
+    for (QTextBlock b = first;; b = b.next()) {
+        const QString text = b.text();
+        if (!isBlankLine(text)) {
+            const int blanks = leadingBlanks(text);
+            column = qMin(column, blanks);
+            allCommented = allCommented && QStringView(text).mid(blanks).startsWith(u"--");
+        }
+        if (b == last)
+            break;
+    }
+    const bool onlyBlank = column == INT_MAX;
+    cursor.beginEditBlock();
+    for (QTextBlock b = first;; b = b.next()) {
+        const QString text = b.text();
+        QTextCursor at(b);
+        if (onlyBlank) {
+            at.insertText(QStringLiteral("-- "));
+        } else if (allCommented && !isBlankLine(text)) {
+            const int blanks = leadingBlanks(text);
+            const int n = QStringView(text).mid(blanks).startsWith(u"-- ") ? 3 : 2;
+            at.setPosition(b.position() + blanks);
+            at.setPosition(b.position() + blanks + n, QTextCursor::KeepAnchor);
+            at.removeSelectedText();
+        } else if (!allCommented && !isBlankLine(text)) {
+            at.setPosition(b.position() + column);
+            at.insertText(QStringLiteral("-- "));
+        }
+        if (b == last)
+            break;
+    }
+    cursor.endEditBlock();
 }
 
 void QZTextEdit::replaceWholeText(const QString &text)

@@ -7,7 +7,9 @@
 #include "SqlCompleter.h"
 #include "TextFileCodec.h"
 
+class LineNumberArea;
 class QMenu;
+class SqlHighlighter;
 
 // One SQL editor page: a plain-text editor with a short context menu of its
 // own and the input method switched on whenever the focus changes.
@@ -25,9 +27,9 @@ public:
     // them) shows which statement would run; it does not touch the selection.
     void markStatement(int start, int end);
     void clearStatementMark();
-    // Marks the line holding `position` as where an error lies, beside the
-    // statement mark, until the text changes.
-    void markErrorLine(int position);
+    // Marks where the server says an error lies: its line tinted and a wavy
+    // underline from `position` to the line's end, until the text changes.
+    void markError(int position);
     bool hasErrorMark() const { return !m_errorMark.isEmpty(); }
     int errorMarkPosition() const { return hasErrorMark() ? m_errorMark.first().cursor.position() : -1; }
     // Selects start..end and scrolls it into view, e.g. a statement that failed.
@@ -59,6 +61,18 @@ public:
     // Replaces the whole text as one edit the user can undo.
     void replaceWholeText(const QString &text);
 
+    SqlHighlighter *highlighter() const { return m_pHighlighter; }
+
+    // Each of these is one undo step. Lines are those the selection touches,
+    // or the cursor's line.
+    // Comments the lines out with "-- ", or takes it away when all have it.
+    void toggleLineComments();
+    void indentLines();
+    void unindentLines();
+    static constexpr int IndentWidth = 4;
+
+    int lineNumberWidth() const;
+    void paintLineNumbers(QPaintEvent *e);
     // Completion of names as they are typed; none until a provider is set.
     void setCompletionProvider(SqlCompleter::Provider provider);
     SqlCompleter *completer() const { return m_pCompleter; }
@@ -71,6 +85,7 @@ protected:
     void focusOutEvent(QFocusEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
     void inputMethodEvent(QInputMethodEvent *e) override;
 
     // Builds a new context menu; the caller owns it.
@@ -79,6 +94,16 @@ protected:
 private:
     void finishLoading();
     void applyMarks();
+    // Tab, Shift+Tab and Return as a code editor treats them; false for
+    // any other key.
+    bool handleIndentKey(QKeyEvent *e);
+    void newLineKeepingIndent();
+    void updateCursorMarks();
+    void updateLineNumberArea(const QRect &rect, int dy);
+
+    SqlHighlighter *m_pHighlighter = nullptr;
+    LineNumberArea *m_pLineNumberArea = nullptr;
+    QList<QTextEdit::ExtraSelection> m_cursorMarks;
     void patchTextCache(int from, int removed, int added);
 
     QList<QTextEdit::ExtraSelection> m_statementMark;
