@@ -43,3 +43,15 @@ bool CommitBoxes::askImplicitCommit(QWidget *parent, const QStringList &statemen
     box.setInformativeText(statements.join(QLatin1Char('\n')));
     return box.exec() == QMessageBox::Yes;
 }
+
+bool CommitBoxes::askDiscardEdits(QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
+                    QStringLiteral("グリッドに適用していない変更があります。破棄してよろしいですか？"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setObjectName(QStringLiteral("ConfirmDiscardEditsMessageBox"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.setModal(true);
+    return box.exec() == QMessageBox::Yes;
+}

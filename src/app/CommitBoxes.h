@@ -4,7 +4,7 @@
 
 class QWidget;
 
-// The two questions a run asks before it makes changes permanent, as the
+// The questions asked before changes are made permanent or dropped, as the
 // modal boxes the user answers (and tests find by their object names).
 class CommitBoxes
 {
@@ -13,4 +13,6 @@ public:
     static QueryExecutor::Answer askCommit(QWidget *parent, const QueryExecutor::Change &change);
     // Whether to run statements that the server commits by itself.
     static bool askImplicitCommit(QWidget *parent, const QStringList &statements);
+    // Whether to drop grid edits not yet applied.
+    static bool askDiscardEdits(QWidget *parent);
 };

@@ -1,22 +1,18 @@
-// Editing in the grid: the actions, the question before pending edits are
-// lost, and applying them on the connection with the commit question.
+// Editing in the grid: the commands' wiring, and the question before
+// pending edits are lost.
 
 #include "QZQuorvinWindow.h"
 
 #include "CommitBoxes.h"
-#include "DatabaseConnection.h"
 #include "GridEditApply.h"
+#include "GridEditCommands.h"
 #include "MessageLog.h"
-#include "QueryExecutor.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
 #include "ResultPanel.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QMessageBox>
-
-#include <set>
 
 void QZQuorvinWindow::wireGridEditing()
 {
@@ -27,12 +23,14 @@ void QZQuorvinWindow::wireGridEditing()
     grid->addActions({ m_pApplyEditsAct, m_pDiscardEditsAct, m_pSetNullAct, m_pInsertRowAct,
                        m_pDeleteRowAct });
 
-    m_pGridEditApply = new GridEditApply(m_pConnection, this);
-    m_pGridEditApply->setCommitQuestion(
+    m_pGridEdits = new GridEditCommands(grid, m_pConnection, m_pExecutor, this);
+    GridEditApply *apply = m_pGridEdits->applier();
+    apply->setCommitQuestion(
         [this](const QueryExecutor::Change &change) { return CommitBoxes::askCommit(this, change); });
-    connect(m_pGridEditApply, &GridEditApply::message, this, &QZQuorvinWindow::message);
-    connect(m_pGridEditApply, &GridEditApply::logged, m_pLog, &MessageLog::add);
-    connect(m_pGridEditApply, &GridEditApply::runningChanged, this, [this](bool running) {
+    connect(m_pGridEdits, &GridEditCommands::message, this, &QZQuorvinWindow::message);
+    connect(apply, &GridEditApply::message, this, &QZQuorvinWindow::message);
+    connect(apply, &GridEditApply::logged, m_pLog, &MessageLog::add);
+    connect(apply, &GridEditApply::runningChanged, this, [this](bool running) {
         if (running)
             QApplication::setOverrideCursor(Qt::WaitCursor);
         else
@@ -41,82 +39,16 @@ void QZQuorvinWindow::wireGridEditing()
     });
 }
 
-void QZQuorvinWindow::applyEdits()
-{
-    ResultModel *model = m_pResults->grid()->resultModel();
-    if (!model) {
-        emit message(QStringLiteral("適用する変更はありません。"));
-        return;
-    }
-    if (m_pExecutor->running()) {
-        emit message(QStringLiteral("実行中のため、変更を適用できません。"));
-        return;
-    }
-    m_pGridEditApply->apply(model);
-}
-
-void QZQuorvinWindow::discardEdits()
-{
-    if (ResultModel *model = m_pResults->grid()->resultModel())
-        model->discardEdits();
-}
-
-void QZQuorvinWindow::setSelectionNull()
-{
-    ResultModel *model = m_pResults->grid()->resultModel();
-    if (!model)
-        return;
-    for (const QModelIndex &index : m_pResults->grid()->selectionModel()->selectedIndexes()) {
-        if (!model->setData(index, QVariant(), Qt::EditRole))
-            break; // the model said why
-    }
-}
-
-void QZQuorvinWindow::insertPendingRow()
-{
-    ResultGrid *grid = m_pResults->grid();
-    ResultModel *model = grid->resultModel();
-    const int row = model ? model->insertPendingRow() : -1;
-    if (row < 0)
-        return;
-    grid->scrollToBottom();
-    grid->setCurrentIndex(model->index(row, 0));
-}
-
-void QZQuorvinWindow::deleteSelectedRows()
-{
-    ResultGrid *grid = m_pResults->grid();
-    ResultModel *model = grid->resultModel();
-    if (!model)
-        return;
-    std::set<int> rows;
-    for (const QModelIndex &index : grid->selectionModel()->selectedIndexes())
-        rows.insert(index.row());
-    if (!rows.empty())
-        model->markRowsDeleted(QList<int>(rows.begin(), rows.end()));
-}
-
 bool QZQuorvinWindow::confirmDiscardEdits(const QList<ResultModel *> &models)
 {
-    QList<ResultModel *> pending;
-    for (ResultModel *model : models) {
-        if (model->hasPendingEdits())
-            pending << model;
-    }
+    const QList<ResultModel *> pending = GridEditCommands::pending(models);
     if (pending.isEmpty())
         return true;
-    if (m_pGridEditApply->running()) {
+    if (m_pGridEdits->applier()->running()) {
         emit message(QStringLiteral("変更を適用しています。"));
         return false;
     }
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Database情報"),
-                    QStringLiteral("グリッドに適用していない変更があります。破棄してよろしいですか？"),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-    box.setObjectName(QStringLiteral("ConfirmDiscardEditsMessageBox"));
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::Cancel);
-    box.setModal(true);
-    if (box.exec() != QMessageBox::Yes)
+    if (!CommitBoxes::askDiscardEdits(this))
         return false;
     for (ResultModel *model : pending)
         model->discardEdits();

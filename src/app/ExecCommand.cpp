@@ -5,6 +5,7 @@
 
 #include "DatabaseConnection.h"
 #include "GridEditApply.h"
+#include "GridEditCommands.h"
 #include "MessageLog.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
@@ -18,7 +19,7 @@
 bool QZQuorvinWindow::readyToRun()
 {
     if (m_pConnection->state() == DatabaseConnection::Opening || m_pExecutor->running()
-        || m_pGridEditApply->running())
+        || m_pGridEdits->applier()->running())
         return false;
     if (m_pConnection->state() == DatabaseConnection::Closed) {
         emit message(QStringLiteral("データベースへ接続して下さい。"));

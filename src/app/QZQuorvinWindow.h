@@ -14,7 +14,7 @@ class QSplitter;
 class QToolBar;
 class ConnectDialog;
 class DatabaseConnection;
-class GridEditApply;
+class GridEditCommands;
 class MessageLog;
 class MessageLogView;
 class QueryExecutor;
@@ -68,10 +68,8 @@ protected slots:
     void RunFile();
 
 private:
-    struct ActionEntry;
-    static const ActionEntry *actionTable(int *count);
+    friend struct WindowActions;
     void createPanels();
-    void createActions();
     void createStatusBar();
     void wireExecutor();
     void wireConnection();
@@ -92,18 +90,11 @@ private:
 
     // The schema dock and completion (SchemaCommands.cpp).
     void setUpSchemaDock();
-    // A statement of this run ended: DDL changes what the tree shows.
-    void schemaAfterStatement(const QString &statement);
 
     void closeEvent(QCloseEvent *e) override;
 
     // Editing in the grid (EditCommands.cpp).
     void wireGridEditing();
-    void applyEdits();
-    void discardEdits();
-    void setSelectionNull();
-    void insertPendingRow();
-    void deleteSelectedRows();
     // With edits pending in any of these results, asks whether to drop
     // them; true when there were none or they were dropped.
     bool confirmDiscardEdits(const QList<ResultModel *> &models);
@@ -144,7 +135,7 @@ private:
     QAction *m_pSetNullAct = nullptr;
     QAction *m_pInsertRowAct = nullptr;
     QAction *m_pDeleteRowAct = nullptr;
-    GridEditApply *m_pGridEditApply = nullptr;
+    GridEditCommands *m_pGridEdits = nullptr;
     QToolBar *m_pToolBar1 = nullptr;
     QToolBar *m_pToolBar2 = nullptr;
     qint64 m_resultMemoryLimit = 0;

@@ -7,9 +7,7 @@
 #include "QZTextEdit.h"
 #include "QueryExecutor.h"
 #include "SchemaPanel.h"
-#include "StatementKeywords.h"
 
-#include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -20,15 +18,8 @@ void QZQuorvinWindow::setUpSchemaDock()
     m_pSchemaFilter = m_pSchemaPanel->filter();
     addDockWidget(Qt::LeftDockWidgetArea, m_pSchemaPanel);
     resizeDocks({ m_pSchemaPanel }, { 220 }, Qt::Horizontal);
-
-    m_pRefreshSchemaAct = new QAction(QStringLiteral("スキーマを再読み込み"), this);
-    m_pRefreshSchemaAct->setObjectName(QStringLiteral("m_pRefreshSchemaAct"));
-    m_pRefreshSchemaAct->setToolTip(m_pRefreshSchemaAct->text());
-    if (auto *viewMenu = menuBar()->findChild<QMenu *>(QStringLiteral("View Popup Menu"))) {
+    if (auto *viewMenu = menuBar()->findChild<QMenu *>(QStringLiteral("View Popup Menu")))
         viewMenu->addAction(m_pSchemaPanel->toggleViewAction());
-        viewMenu->addAction(m_pRefreshSchemaAct);
-    }
-    connect(m_pRefreshSchemaAct, &QAction::triggered, m_pSchemaPanel, &SchemaPanel::refresh);
 
     m_pTabWidget->setCompletionProvider(m_pSchemaPanel->completionProvider());
     connect(m_pSchemaPanel, &SchemaPanel::nameChosen, this, [this](const QString &name) {
@@ -38,17 +29,5 @@ void QZQuorvinWindow::setUpSchemaDock()
         }
     });
     // Every statement that ran is logged as it ends, DDL included.
-    connect(m_pExecutor, &QueryExecutor::logged, this,
-            [this](const QString &what, const QString &, const QStringList &) {
-                schemaAfterStatement(what);
-            });
-}
-
-void QZQuorvinWindow::schemaAfterStatement(const QString &statement)
-{
-    static const QStringList changesNames = { QStringLiteral("create"), QStringLiteral("drop"),
-                                              QStringLiteral("alter"), QStringLiteral("rename") };
-    if (natureOf(statement) == StatementNature::ImplicitCommit
-        && changesNames.contains(firstKeyword(statement)))
-        m_pSchemaPanel->refresh();
+    connect(m_pExecutor, &QueryExecutor::logged, m_pSchemaPanel, &SchemaPanel::statementRan);
 }

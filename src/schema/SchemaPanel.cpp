@@ -3,6 +3,7 @@
 #include "SchemaCompletion.h"
 #include "SchemaLoader.h"
 #include "SchemaModel.h"
+#include "StatementKeywords.h"
 
 #include <QLineEdit>
 #include <QTreeView>
@@ -112,4 +113,13 @@ void SchemaPanel::itemActivated(const QModelIndex &index)
     const int kind = index.data(SchemaModel::KindRole).toInt();
     if (kind == SchemaModel::TableItem || kind == SchemaModel::ColumnItem)
         emit nameChosen(SchemaCompletion::quoted(index.data(SchemaModel::NameRole).toString()));
+}
+
+void SchemaPanel::statementRan(const QString &statement)
+{
+    static const QStringList namesChange = { QStringLiteral("create"), QStringLiteral("drop"),
+                                             QStringLiteral("alter"), QStringLiteral("rename") };
+    if (natureOf(statement) == StatementNature::ImplicitCommit
+        && namesChange.contains(firstKeyword(statement)))
+        refresh();
 }

@@ -29,6 +29,8 @@ public:
     void open(const ConnectionParams &params);
     void close();
     void refresh();
+    // A statement the program ran has ended: DDL changes what the tree shows.
+    void statementRan(const QString &statement);
     // What completion on the editor's pages asks.
     std::function<QStringList(const CompletionSite &)> completionProvider() const;
 
