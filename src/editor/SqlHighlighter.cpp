@@ -254,7 +254,8 @@ bool SqlHighlighter::scanTo(const QTextBlock &target)
             m_scanValid = true;
             return false;
         }
-        SqlLexer lexer(block.text(), m_scanState, false);
+        const QString text = block.text();
+        SqlLexer lexer(text, m_scanState, false);
         SqlToken token;
         while (lexer.next(token)) {
         }

@@ -66,6 +66,9 @@ public:
     // `text` must start at a line's start. With `keywords` false every word
     // is an Identifier, which spares the look-up where nobody asks.
     explicit SqlLexer(QStringView text, const SqlLexState &state = {}, bool keywords = true);
+    // The lexer reads the text where it lies: a temporary would be gone
+    // before the first token.
+    SqlLexer(QString &&, const SqlLexState & = {}, bool = true) = delete;
 
     bool next(SqlToken &token);
     // The state after the last token returned: at the end of the text, the
