@@ -121,7 +121,7 @@ bool measureLoad(QZQuorvinWindow &window, const TestServer &server, const QStrin
     // The last key is typed again until the popup offers the table.
     while (!popupShows(editor, last) && clock.elapsed() < 60000) {
         if (!panel->model()->tableIndex(last).isValid()) {
-            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            handleEventsFor(5);
             continue;
         }
         if (round.treeMs == 0)
@@ -132,7 +132,7 @@ bool measureLoad(QZQuorvinWindow &window, const TestServer &server, const QStrin
     }
     round.popupMs = double(clock.nsecsElapsed()) / 1e6;
     while (!panel->model()->snapshot()->columnsLoaded && clock.elapsed() < 120000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        handleEventsFor(5);
     round.columnsMs = double(clock.nsecsElapsed()) / 1e6;
     loading = false;
     return popupShows(editor, last);

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -186,14 +187,26 @@ qint64 residentKiB()
     return -1;
 }
 
+void handleEventsFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // processEvents() with a time limit never sleeps: it would spin a core
+    // that the server and the program's own threads need. The tick wakes the
+    // wait for conditions that no event announces.
+    QTimer tick;
+    tick.start(5);
     while (!condition()) {
         if (clock.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

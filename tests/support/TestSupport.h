@@ -71,6 +71,8 @@ std::unique_ptr<ResultModel> queryAll(DatabaseConnection &connection, const QStr
 bool connectWindow(QZQuorvinWindow &window, const ConnectionParams &params);
 // Processes events until the condition holds; false after the time limit.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 30000);
+// Handles events for `ms`, sleeping while none come.
+void handleEventsFor(int ms);
 
 // Resident memory of this process, in KiB.
 qint64 residentKiB();
