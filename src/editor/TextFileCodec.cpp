@@ -11,6 +11,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <future>
 #include <optional>
 
 
@@ -153,12 +154,18 @@ QString withLineEnds(const QString &text, const TextFileCodec::LineEnds &ends)
 
 TextFileCodec::Decoded TextFileCodec::decodeAs(const QByteArray &bytes, Encoding encoding)
 {
-    Decoded out;
-    out.origin.encoding = encoding;
     const QByteArray bom = byteOrderMark(encoding);
     const QByteArray body = !bom.isEmpty() && bytes.startsWith(bom) ? bytes.mid(bom.size()) : bytes;
     QStringDecoder decoder(codecName(encoding));
-    out.text = decoder.decode(body);
+    return fromText(bytes, encoding, decoder.decode(body));
+}
+
+TextFileCodec::Decoded TextFileCodec::fromText(const QByteArray &bytes, Encoding encoding,
+                                               QString text)
+{
+    Decoded out;
+    out.origin.encoding = encoding;
+    out.text = std::move(text);
     out.origin.ends = takeLineEnds(&out.text);
     QByteArray back;
     // A NUL in an 8-bit file is binary data that the editor may not keep.
@@ -179,13 +186,15 @@ TextFileCodec::Decoded TextFileCodec::decode(const QByteArray &bytes)
     // A NUL byte never occurs in a text file in these encodings: this is a
     // binary file, whatever the decoders think of it.
     if (!bytes.contains('\0')) {
-        if (decodeStrictly("UTF-8", bytes))
-            return decodeAs(bytes, Encoding::Utf8);
+        // The strict decoding is the text: a 10 MB file is not decoded twice.
+        if (auto utf8 = decodeStrictly("UTF-8", bytes))
+            return fromText(bytes, Encoding::Utf8, std::move(*utf8));
         auto sjis = decodeStrictly("windows-31j", bytes);
         auto euc = decodeStrictly("EUC-JP", bytes);
         const bool useSjis = sjis && (!euc || japaneseLikeness(*sjis) >= japaneseLikeness(*euc));
         if (useSjis || euc) {
-            Decoded out = decodeAs(bytes, useSjis ? Encoding::ShiftJis : Encoding::EucJp);
+            Decoded out = fromText(bytes, useSjis ? Encoding::ShiftJis : Encoding::EucJp,
+                                   std::move(useSjis ? *sjis : *euc));
             out.origin.sure = looksJapanese(out.text);
             return out;
         }
@@ -217,10 +226,13 @@ bool TextFileCodec::readFile(const QString &path, Decoded *out, QString *error, 
         *error = file.errorString();
         return false;
     }
+    // The checksum of a large file takes as long as decoding it: side by side.
+    auto checksum = std::async(std::launch::async, [&bytes] {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+    });
     *out = as ? decodeAs(bytes, *as) : decode(bytes);
     // The time from before the read: a change while reading shows as one.
-    out->origin.stamp = { bytes.size(), info.lastModified().toMSecsSinceEpoch(),
-                          QCryptographicHash::hash(bytes, QCryptographicHash::Sha1) };
+    out->origin.stamp = { bytes.size(), info.lastModified().toMSecsSinceEpoch(), checksum.get() };
     return true;
 }
 

@@ -85,4 +85,8 @@ public:
     static bool encodingFromName(const QString &name, Encoding *encoding);
     // The encodings the user can choose to read a file in.
     static QList<Encoding> choosable();
+
+private:
+    // `text` is `bytes` already decoded in `encoding`.
+    static Decoded fromText(const QByteArray &bytes, Encoding encoding, QString text);
 };
