@@ -1,9 +1,14 @@
+#include "FindBar.h"
 #include "QZEditTabWidget.h"
 #include "QZTextEdit.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 
 #include <functional>
 
@@ -20,6 +25,10 @@ private slots:
     void commandsActOnCurrentTabOnly();
     void clearCanBeUndone();
     void keptTextFollowsEdits();
+    void largeTextShowsAtOnce();
+    void editWhileLoading_data();
+    void editWhileLoading();
+    void otherEditsWhileLoading();
 };
 
 static QZTextEdit *page(QZEditTabWidget &tabs, int i)
@@ -175,6 +184,132 @@ void tst_Editor::keptTextFollowsEdits()
         step();
         QVERIFY2(same(), qPrintable(edit->wholeText()));
     }
+}
+
+// Past a megabyte a text goes in slices after its first lines.
+static QString largeText()
+{
+    QString text;
+    for (int i = 0; i < 100000; ++i)
+        text += QStringLiteral("select %1;\n").arg(i);
+    return text;
+}
+
+static void loadAll(QZTextEdit *edit)
+{
+    while (!edit->loadSlice()) {
+    }
+}
+
+void tst_Editor::largeTextShowsAtOnce()
+{
+    const QString big = largeText();
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    QZTextEdit *edit = tabs.currentPage();
+    QSignalSpy done(edit, &QZTextEdit::loadingDone);
+    edit->setWholeText(big, 30, true);
+    // Shown and taking keys before the event loop has run once.
+    QVERIFY(edit->isLoading());
+    QVERIFY(!edit->isReadOnly());
+    QCOMPARE(edit->document()->firstBlock().text(), QStringLiteral("select 0;"));
+    QVERIFY(edit->blockCount() < 100000);
+    QCOMPARE(edit->wholeText(), big);
+    QCOMPARE(edit->wholeCursor(), 30);
+    loadAll(edit);
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(edit->toPlainText(), big);
+    QCOMPARE(edit->textCursor().position(), 30);
+    QVERIFY(edit->document()->isModified());
+    // Loading is no edit: nothing to undo into a half-loaded text.
+    QVERIFY(!edit->document()->isUndoAvailable());
+}
+
+void tst_Editor::editWhileLoading_data()
+{
+    QTest::addColumn<std::function<void(QZTextEdit *, QZEditTabWidget *)>>("edit");
+    QTest::addColumn<QString>("prefix"); // what the edit leaves before the text
+    const QString first = QStringLiteral("select 0;");
+    QTest::newRow("letter") << std::function([](QZTextEdit *e, QZEditTabWidget *) {
+        QTest::keyClick(e, Qt::Key_X);
+    }) << QStringLiteral("x");
+    QTest::newRow("Return") << std::function([](QZTextEdit *e, QZEditTabWidget *) {
+        QTest::keyClick(e, Qt::Key_Return);
+    }) << QStringLiteral("\n");
+    QTest::newRow("Backspace after a move") << std::function([](QZTextEdit *e, QZEditTabWidget *) {
+        QTest::keyClick(e, Qt::Key_Right);
+        QTest::keyClick(e, Qt::Key_Backspace);
+    }) << QString("-");
+    QTest::newRow("paste") << std::function([](QZTextEdit *e, QZEditTabWidget *) {
+        QApplication::clipboard()->setText(QStringLiteral("-- 貼り付け\n"));
+        e->paste();
+    }) << QStringLiteral("-- 貼り付け\n");
+    QTest::newRow("input method") << std::function([](QZTextEdit *e, QZEditTabWidget *) {
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("注文"));
+        QApplication::sendEvent(e, &commit);
+    }) << QStringLiteral("注文");
+    QTest::newRow("Ctrl+/") << std::function([](QZTextEdit *e, QZEditTabWidget *) {
+        e->toggleLineComments();
+    }) << QStringLiteral("-- ");
+    QTest::newRow("replace all") << std::function([](QZTextEdit *, QZEditTabWidget *t) {
+        t->findBar()->findEdit()->setText(QStringLiteral("select 99999;"));
+        t->findBar()->replaceEdit()->setText(QStringLiteral("select 'last';"));
+        QCOMPARE(t->findBar()->replaceAll(), 1);
+    }) << QString();
+}
+
+// An edit while the rest is still to come lands on the whole text, as one
+// step that Undo takes back.
+void tst_Editor::editWhileLoading()
+{
+    QFETCH(std::function<void(QZTextEdit *, QZEditTabWidget *)>, edit);
+    QFETCH(QString, prefix);
+    const QString big = largeText();
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    QZTextEdit *page = tabs.currentPage();
+    page->setWholeText(big, 0, false);
+    QVERIFY(page->isLoading());
+    edit(page, &tabs);
+    QVERIFY(!page->isLoading());
+    QString expected = big;
+    if (prefix == u"-") // the first character removed
+        expected.remove(0, 1);
+    else if (prefix.isEmpty())
+        expected.replace(QStringLiteral("select 99999;"), QStringLiteral("select 'last';"));
+    else
+        expected.prepend(prefix);
+    QCOMPARE(page->toPlainText().size(), expected.size());
+    QVERIFY(page->toPlainText() == expected);
+    QVERIFY(page->wholeText() == expected);
+    QVERIFY(page->document()->isModified());
+    page->undo();
+    QVERIFY(page->toPlainText() == big);
+}
+
+// What goes in by other ways than the keys is kept, and the rest of the
+// text still follows what was loaded.
+void tst_Editor::otherEditsWhileLoading()
+{
+    const QString big = largeText();
+    QZEditTabWidget tabs;
+    tabs.NewTab();
+    QZTextEdit *page = tabs.currentPage();
+    page->setWholeText(big, 50, false);
+    QTest::keyClick(page, Qt::Key_Down); // moves, changes nothing
+    QVERIFY(page->isLoading());
+    QTextCursor(page->document()).insertText(QStringLiteral("A"));
+    QTextCursor end(page->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QStringLiteral("Z"));
+    const QString expected = u'A' + big + u'Z';
+    QVERIFY(page->wholeText() == expected);
+    loadAll(page);
+    QVERIFY(page->toPlainText() == expected);
+    QVERIFY(page->document()->isModified());
+    // The user's cursor stays where the user took it.
+    QCOMPARE(page->textCursor().blockNumber(), 1);
 }
 
 QTEST_MAIN(tst_Editor)

@@ -1,5 +1,7 @@
 #include "FindBar.h"
 
+#include "QZTextEdit.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -99,11 +101,20 @@ bool FindBar::findPrevious()
     return find(true);
 }
 
+// A search or a replacement over part of a text still being loaded would
+// miss the rest: it goes in first.
+void FindBar::completeText()
+{
+    if (auto *page = qobject_cast<QZTextEdit *>(m_pEditor.data()))
+        page->completeLoad();
+}
+
 bool FindBar::find(bool backward)
 {
     const QString needle = m_pFindEdit->text();
     if (!m_pEditor || needle.isEmpty())
         return false;
+    completeText();
     QTextDocument::FindFlags flags;
     if (backward)
         flags |= QTextDocument::FindBackward;
@@ -135,9 +146,9 @@ bool FindBar::selectionMatches() const
 
 bool FindBar::replace()
 {
-    // A page still being laid out is read-only; a cursor edit would bypass that.
     if (!m_pEditor || m_pEditor->isReadOnly() || m_pFindEdit->text().isEmpty())
         return false;
+    completeText();
     if (m_pEditor->textCursor().hasSelection() && selectionMatches()) {
         QTextCursor c = m_pEditor->textCursor();
         c.insertText(m_pReplaceEdit->text());
@@ -151,6 +162,7 @@ int FindBar::replaceAll()
     const QString needle = m_pFindEdit->text();
     if (!m_pEditor || m_pEditor->isReadOnly() || needle.isEmpty())
         return 0;
+    completeText();
     QTextDocument::FindFlags flags;
     if (m_pMatchCase->isChecked())
         flags |= QTextDocument::FindCaseSensitively;

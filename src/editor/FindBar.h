@@ -40,6 +40,7 @@ protected:
 
 private:
     bool find(bool backward);
+    void completeText();
     bool selectionMatches() const;
     void setStatus(const QString &text);
 

@@ -85,6 +85,15 @@ QZTextEdit *QZEditTabWidget::addPage(const QString &label, int index)
         updateLabel(page);
         emit sessionChanged();
     });
+    // In slices or at once, the page's own key included.
+    connect(page, &QZTextEdit::loadingDone, this, [this, page] {
+        updateLabel(page);
+        emit loadingChanged();
+        if (!isLoading()) {
+            m_pLoadTimer->stop();
+            emit loadingFinished();
+        }
+    });
     return page;
 }
 
@@ -225,16 +234,7 @@ void QZEditTabWidget::startLoading()
 
 void QZEditTabWidget::finishLoadingNow(QZTextEdit *page)
 {
-    if (!page->isLoading())
-        return;
-    while (!page->loadSlice()) {
-    }
-    updateLabel(page);
-    emit loadingChanged();
-    if (!isLoading()) {
-        m_pLoadTimer->stop();
-        emit loadingFinished();
-    }
+    page->completeLoad();
 }
 
 bool QZEditTabWidget::isLoading() const
@@ -252,10 +252,7 @@ void QZEditTabWidget::loadNextSlice()
     pages += findChildren<QZTextEdit *>();
     for (QZTextEdit *page : pages) {
         if (page && page->isLoading()) {
-            if (page->loadSlice()) {
-                updateLabel(page);
-                emit loadingChanged();
-            }
+            page->loadSlice();
             return;
         }
     }

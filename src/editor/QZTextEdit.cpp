@@ -4,9 +4,11 @@
 #include "InputMethod.h"
 #include "LineNumberArea.h"
 #include "SqlHighlighter.h"
+#include "TextLoad.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -200,21 +202,27 @@ QMenu *QZTextEdit::createPopupMenu(const QPoint &)
     for (const auto &item : items) {
         QAction *action = menu->addAction(item.text);
         action->setData(item.id);
-        connect(action, &QAction::triggered, this, item.slot);
+        // Each works on the whole text: select all of a part, cut from a part, no.
+        connect(action, &QAction::triggered, this, [this, slot = item.slot] {
+            completeLoad();
+            (this->*slot)();
+        });
     }
     return menu;
 }
 
 namespace {
-// Texts above this are laid out in slices of about this size: laying out a
-// 20 MB text at once keeps the window from appearing for a second or more.
+// Texts above this show their start at once and take the rest in slices:
+// laying out a 20 MB text at once keeps the window from appearing for a
+// second or more.
 constexpr qsizetype SliceChars = 1 << 20;
+// Each slice ends after this, so the window answers between them.
+constexpr qint64 SliceMs = 15;
 }
 
 void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
 {
-    m_pending.clear();
-    m_loadedUpTo = -1;
+    m_pLoad.reset();
     if (text.size() <= SliceChars) {
         setPlainText(text);
         QTextCursor c(document());
@@ -225,54 +233,50 @@ void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
     }
     setPlainText(QString());
     document()->setUndoRedoEnabled(false);
-    setReadOnly(true);
-    m_pHighlighter->setHeld(true);
-    m_pending = text;
-    m_loadedUpTo = 0;
     m_pendingCursor = cursor;
     m_pendingModified = modified;
+    m_pLoad = std::make_unique<TextLoad>(this, m_pHighlighter, text);
+    setViewportMargins(lineNumberWidth(), 0, 0, 0);
 }
 
 bool QZTextEdit::loadSlice()
 {
     if (!isLoading())
         return true;
-    // Cut after a line end so that no slice splits a line (or a surrogate pair).
-    qsizetype end = m_loadedUpTo + SliceChars;
-    if (end >= m_pending.size()) {
-        end = m_pending.size();
-    } else {
-        const qsizetype lineEnd = m_pending.indexOf(u'\n', end);
-        end = lineEnd < 0 ? m_pending.size() : lineEnd + 1;
-    }
-    QTextCursor c(document());
-    c.movePosition(QTextCursor::End);
-    m_pHighlighter->insertQuietly(c, m_pending.mid(m_loadedUpTo, end - m_loadedUpTo));
-    m_loadedUpTo = end;
-    if (end < m_pending.size())
+    if (!m_pLoad->step(SliceMs))
         return false;
     finishLoading();
     return true;
 }
 
+void QZTextEdit::completeLoad()
+{
+    if (!isLoading())
+        return;
+    m_pLoad->step(-1);
+    finishLoading();
+}
+
 void QZTextEdit::finishLoading()
 {
-    // What was laid out is the pending text: the first save after a large
+    const std::unique_ptr<TextLoad> load = std::move(m_pLoad);
+    const bool edited = load->edited();
+    // What was laid out is the text given: the first save after a large
     // restore need not read it out of the document again.
-    m_textCache = asPlainText(m_pending);
-    m_textCached = m_textCache.size() == document()->characterCount() - 1;
+    m_textCache = edited ? QString() : asPlainText(load->text());
+    m_textCached = !edited && m_textCache.size() == document()->characterCount() - 1;
     if (!m_textCached)
         m_textCache.clear();
-    m_pending.clear();
-    m_loadedUpTo = -1;
     document()->setUndoRedoEnabled(true);
-    setReadOnly(false);
-    m_pHighlighter->setHeld(false);
-    QTextCursor c(document());
-    c.setPosition(qBound(0, m_pendingCursor, int(document()->characterCount()) - 1));
-    setTextCursor(c);
-    ensureCursorVisible();
-    document()->setModified(m_pendingModified);
+    // Where the user went meanwhile is where the cursor stays.
+    if (!load->cursorMoved()) {
+        QTextCursor c(document());
+        c.setPosition(qBound(0, m_pendingCursor, int(document()->characterCount()) - 1));
+        setTextCursor(c);
+        ensureCursorVisible();
+    }
+    document()->setModified(m_pendingModified || edited);
+    emit loadingDone();
 }
 
 void QZTextEdit::markSaved()
@@ -307,7 +311,7 @@ void QZTextEdit::patchTextCache(int from, int removed, int added)
 QString QZTextEdit::wholeText() const
 {
     if (isLoading())
-        return m_pending;
+        return m_pLoad->wholeText();
     if (!m_textCached) {
         m_textCache = toPlainText();
         m_textCached = true;
@@ -317,13 +321,14 @@ QString QZTextEdit::wholeText() const
 
 int QZTextEdit::wholeCursor() const
 {
-    return isLoading() ? m_pendingCursor : textCursor().position();
+    return isLoading() && !m_pLoad->cursorMoved() ? m_pendingCursor : textCursor().position();
 }
 
 int QZTextEdit::lineNumberWidth() const
 {
     int digits = 1;
-    for (int n = qMax(1, blockCount()); n >= 10; n /= 10)
+    // A text being loaded gets the margin for all its lines at once.
+    for (int n = qMax(1, qMax(blockCount(), isLoading() ? m_pLoad->lines() : 0)); n >= 10; n /= 10)
         ++digits;
     return 12 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * qMax(3, digits);
 }
@@ -375,8 +380,42 @@ void QZTextEdit::setCompletionProvider(SqlCompleter::Provider provider)
     m_pCompleter->setProvider(std::move(provider));
 }
 
+namespace {
+
+// Keys that move, select or copy: a page still being loaded takes them as
+// it is.
+bool leavesTextAlone(const QKeyEvent *e)
+{
+    if (e->matches(QKeySequence::Copy))
+        return true;
+    switch (e->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_Escape:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// An edit lands on the whole text, with its undo step, never on a part.
 void QZTextEdit::keyPressEvent(QKeyEvent *e)
 {
+    if (isLoading() && !leavesTextAlone(e))
+        completeLoad();
     if (m_pCompleter && m_pCompleter->popupTakes(e))
         return;
     if (!handleIndentKey(e))
@@ -387,9 +426,23 @@ void QZTextEdit::keyPressEvent(QKeyEvent *e)
 
 void QZTextEdit::inputMethodEvent(QInputMethodEvent *e)
 {
+    if (!e->commitString().isEmpty() || !e->preeditString().isEmpty())
+        completeLoad();
     QPlainTextEdit::inputMethodEvent(e);
     if (m_pCompleter)
         m_pCompleter->inputMethodHandled(e);
+}
+
+void QZTextEdit::insertFromMimeData(const QMimeData *source)
+{
+    completeLoad();
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+void QZTextEdit::dropEvent(QDropEvent *e)
+{
+    completeLoad();
+    QPlainTextEdit::dropEvent(e);
 }
 
 bool QZTextEdit::handleIndentKey(QKeyEvent *e)
@@ -516,6 +569,7 @@ void QZTextEdit::toggleLineComments()
 {
     if (isReadOnly())
         return;
+    completeLoad();
     QTextCursor cursor = textCursor();
     const auto [first, last] = touchedLines(cursor);
     bool allCommented = true;

@@ -4,12 +4,15 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include <memory>
+
 #include "SqlCompleter.h"
 #include "TextFileCodec.h"
 
 class LineNumberArea;
 class QMenu;
 class SqlHighlighter;
+class TextLoad;
 
 // One SQL editor page: a plain-text editor with a short context menu of its
 // own and the input method switched on whenever the focus changes.
@@ -45,19 +48,21 @@ public:
     void setChangedOnDisk(bool changed) { m_changedOnDisk = changed; }
 
     // Replaces the text as one step the user cannot undo into. A large text
-    // is laid out in slices through loadSlice(), so that the window comes up
-    // at once; until then the page is read-only and wholeText() still gives
-    // all of it.
+    // shows its first lines at once and takes the rest in slices through
+    // loadSlice(); wholeText() gives all of it meanwhile. A key, a paste or
+    // a drop that would change the text first puts the rest in.
     void setWholeText(const QString &text, int cursor, bool modified);
     QString wholeText() const;
     // The next wholeText() reads the document again in full.
     void forgetTextCache() { m_textCached = false; m_textCache.clear(); }
     int wholeCursor() const;
-    bool isLoading() const { return m_loadedUpTo >= 0; }
+    bool isLoading() const { return m_pLoad != nullptr; }
     // The text now matches its file, including a text still being laid out.
     void markSaved();
-    // Adds the next slice of a large text; returns true once all is in.
+    // Adds slices of a large text for a moment; returns true once all is in.
     bool loadSlice();
+    // Puts in the rest of a text being loaded, now.
+    void completeLoad();
     // Replaces the whole text as one edit the user can undo.
     void replaceWholeText(const QString &text);
 
@@ -77,6 +82,10 @@ public:
     void setCompletionProvider(SqlCompleter::Provider provider);
     SqlCompleter *completer() const { return m_pCompleter; }
 
+signals:
+    // A text given to setWholeText() is all in.
+    void loadingDone();
+
 protected slots:
     virtual void OnPopupMenuSelectAll();
 
@@ -87,6 +96,8 @@ protected:
     void keyPressEvent(QKeyEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
     void inputMethodEvent(QInputMethodEvent *e) override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void dropEvent(QDropEvent *e) override;
 
     // Builds a new context menu; the caller owns it.
     virtual QMenu *createPopupMenu(const QPoint &pos);
@@ -116,8 +127,7 @@ private:
     mutable QString m_textCache;
     mutable bool m_textCached = false;
     bool m_changedOnDisk = false;
-    QString m_pending;
-    qsizetype m_loadedUpTo = -1;
+    std::unique_ptr<TextLoad> m_pLoad;
     int m_pendingCursor = 0;
     bool m_pendingModified = false;
     SqlCompleter *m_pCompleter = nullptr;
