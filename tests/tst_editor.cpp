@@ -25,6 +25,7 @@ private slots:
     void commandsActOnCurrentTabOnly();
     void clearCanBeUndone();
     void keptTextFollowsEdits();
+    void largeTextShowsAtOnce_data();
     void largeTextShowsAtOnce();
     void editWhileLoading_data();
     void editWhileLoading();
@@ -201,26 +202,40 @@ static void loadAll(QZTextEdit *edit)
     }
 }
 
+void tst_Editor::largeTextShowsAtOnce_data()
+{
+    QTest::addColumn<bool>("modified");
+    QTest::newRow("as in its file") << false;
+    QTest::newRow("changed since") << true;
+}
+
 void tst_Editor::largeTextShowsAtOnce()
 {
+    QFETCH(bool, modified);
     const QString big = largeText();
     QZEditTabWidget tabs;
     tabs.NewTab();
     QZTextEdit *edit = tabs.currentPage();
     QSignalSpy done(edit, &QZTextEdit::loadingDone);
-    edit->setWholeText(big, 30, true);
-    // Shown and taking keys before the event loop has run once.
+    edit->setFilePath(QStringLiteral("/nowhere/big.sql"));
+    edit->setWholeText(big, 30, modified);
+    const QString label = modified ? QStringLiteral("*big.sql") : QStringLiteral("big.sql");
+    // Shown and taking keys before the event loop has run once; the slices
+    // going in are no change of the user's.
     QVERIFY(edit->isLoading());
     QVERIFY(!edit->isReadOnly());
     QCOMPARE(edit->document()->firstBlock().text(), QStringLiteral("select 0;"));
     QVERIFY(edit->blockCount() < 100000);
     QCOMPARE(edit->wholeText(), big);
     QCOMPARE(edit->wholeCursor(), 30);
+    QCOMPARE(edit->isTextModified(), modified);
+    QCOMPARE(tabs.tabText(0), label);
     loadAll(edit);
     QCOMPARE(done.count(), 1);
     QCOMPARE(edit->toPlainText(), big);
     QCOMPARE(edit->textCursor().position(), 30);
-    QVERIFY(edit->document()->isModified());
+    QCOMPARE(edit->document()->isModified(), modified);
+    QCOMPARE(tabs.tabText(0), label);
     // Loading is no edit: nothing to undo into a half-loaded text.
     QVERIFY(!edit->document()->isUndoAvailable());
 }

@@ -117,11 +117,11 @@ void QZEditTabWidget::markCurrentStatement()
 void QZEditTabWidget::updateLabel(QZTextEdit *page)
 {
     const int index = indexOf(page);
-    if (index < 0 || page->filePath().isEmpty() || page->isLoading())
+    if (index < 0 || page->filePath().isEmpty())
         return;
     // The mark tells which files differ from what is on disk.
     const QString name = QFileInfo(page->filePath()).fileName();
-    const QString label = page->document()->isModified() ? u'*' + name : name;
+    const QString label = page->isTextModified() ? u'*' + name : name;
     setTabText(index, page->changedOnDisk() ? QStringLiteral("⚠") + label : label);
     setTabToolTip(index, page->changedOnDisk()
                              ? page->filePath() + QStringLiteral("\n他のプログラムがファイルを変更しました")
@@ -194,7 +194,7 @@ TabSession QZEditTabWidget::session(bool reread) const
         tab.label = tabText(i);
         tab.cursor = page->wholeCursor();
         tab.filePath = page->filePath();
-        tab.modified = page->isLoading() ? false : page->document()->isModified();
+        tab.modified = page->isTextModified();
         tab.origin = page->origin();
         session.tabs << tab;
     }

@@ -236,6 +236,7 @@ void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
     m_pendingCursor = cursor;
     m_pendingModified = modified;
     m_pLoad = std::make_unique<TextLoad>(this, m_pHighlighter, text);
+    m_pLoad->start();
     setViewportMargins(lineNumberWidth(), 0, 0, 0);
 }
 
@@ -277,6 +278,12 @@ void QZTextEdit::finishLoading()
     }
     document()->setModified(m_pendingModified || edited);
     emit loadingDone();
+}
+
+bool QZTextEdit::isTextModified() const
+{
+    // Slices going in mark the document changed; what counts is the text's.
+    return isLoading() ? m_pendingModified || m_pLoad->edited() : document()->isModified();
 }
 
 void QZTextEdit::markSaved()

@@ -57,6 +57,8 @@ public:
     void forgetTextCache() { m_textCached = false; m_textCache.clear(); }
     int wholeCursor() const;
     bool isLoading() const { return m_pLoad != nullptr; }
+    // The text differs from its file (or was never saved), also while loading.
+    bool isTextModified() const;
     // The text now matches its file, including a text still being laid out.
     void markSaved();
     // Adds slices of a large text for a moment; returns true once all is in.

@@ -113,7 +113,7 @@ void TabFiles::reopenInEncoding(int encoding)
     QZTextEdit *page = m_pTabs->currentPage();
     if (!page || page->filePath().isEmpty())
         return;
-    if (page->document()->isModified()) {
+    if (page->isTextModified()) {
         const auto answer = QMessageBox::question(
             m_pTabs, QStringLiteral("Velquin"),
             QStringLiteral("保存していない変更があります。ファイルを読み直すと、変更は元に戻す"

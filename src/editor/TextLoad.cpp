@@ -20,6 +20,10 @@ TextLoad::TextLoad(QPlainTextEdit *page, SqlHighlighter *highlighter, QString te
     connect(page, &QPlainTextEdit::cursorPositionChanged, this, [this] {
         m_moved = m_moved || !m_appending;
     });
+}
+
+void TextLoad::start()
+{
     // The first lines are coloured as they go in, as typed text is: they are
     // what the page shows. The rest waits for its colours until all is in.
     append(FirstChars);

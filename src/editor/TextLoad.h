@@ -23,10 +23,12 @@ class TextLoad : public QObject
     Q_OBJECT
 
 public:
-    // Shows the first lines of `text` on `page`, whose document is empty,
-    // with the cursor at its start.
     TextLoad(QPlainTextEdit *page, SqlHighlighter *highlighter, QString text);
     ~TextLoad() override;
+
+    // Shows the first lines on the page, whose document is empty, with the
+    // cursor at its start.
+    void start();
 
     // Adds slices until all is in or `ms` have passed (no limit when
     // negative); true once the whole text is in.
