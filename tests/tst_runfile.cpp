@@ -6,6 +6,7 @@
 #include "QueryExecutor.h"
 #include "QueryRun.h"
 #include "ResultModel.h"
+#include "StatementSplitter.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -40,6 +41,8 @@ private slots:
     void cancelPartWay();
     void refused_data();
     void refused();
+    void committingSummary_data();
+    void committingSummary();
 
 private:
     Outcome run(const TestServer &server, const QString &database, const QString &path,
@@ -276,6 +279,32 @@ void tst_RunFile::refused()
     QCOMPARE(out.statuses, QStringList{ "ファイルを実行できませんでした。" });
     QVERIFY2(out.log.join('\n').contains(reason), qPrintable(out.log.join('\n')));
     QCOMPARE(items(), QString());
+}
+
+// The question before a run names what commits by itself by kind, as the
+// server reads the statements.
+void tst_RunFile::committingSummary_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QStringList>("kinds");
+    QTest::newRow("a dump's versioned comments")
+        << "LOCK TABLES `t` WRITE;\n/*!40000 ALTER TABLE `t` DISABLE KEYS */;\n"
+           "INSERT INTO t VALUES (1);\n/*!40000 ALTER TABLE `t` ENABLE KEYS */;\nUNLOCK TABLES;"
+        << QStringList{ "ALTER TABLE × 2", "LOCK × 1", "UNLOCK × 1" };
+    QTest::newRow("comments and case")
+        << "/* first */ create or replace view v as select 1;\n-- x\nDrop /* y */ Table t;\ntruncate t;"
+        << QStringList{ "CREATE VIEW × 1", "DROP TABLE × 1", "TRUNCATE × 1" };
+    QTest::newRow("MariaDB's own comment") << "/*M!100401 create sequence s */;"
+                                           << QStringList{ "CREATE SEQUENCE × 1" };
+}
+
+void tst_RunFile::committingSummary()
+{
+    QFETCH(QString, script);
+    QFETCH(QStringList, kinds);
+    const auto run = QueryRun::fromText(nullptr, 0, splitStatements(script).statements);
+    const QStringList summary = QueryRun::committingSummary(run->preview());
+    QCOMPARE(summary.mid(0, summary.indexOf(QString())), kinds);
 }
 
 QTEST_MAIN(tst_RunFile)

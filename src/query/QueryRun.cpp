@@ -2,33 +2,25 @@
 
 #include "MessageLog.h"
 #include "ScriptFileReader.h"
-#include "SqlLexer.h"
 
 namespace {
 
 constexpr int FirstCommittingShown = 5;
 
-// "CREATE TABLE", "DROP VIEW", "TRUNCATE": what the summary counts by.
+// "CREATE TABLE", "DROP VIEW", "TRUNCATE": what the summary counts by,
+// read as the server reads it (a dump's /*!40000 ALTER TABLE … */ included).
 QString kindOf(const QString &statement)
 {
     static const QStringList objects = { "TABLE", "VIEW", "INDEX", "PROCEDURE", "FUNCTION",
                                          "TRIGGER", "EVENT", "DATABASE", "SCHEMA", "USER",
                                          "ROLE", "SEQUENCE", "SERVER", "TABLESPACE" };
-    SqlLexer lexer(statement, {}, false);
-    SqlToken t;
-    QString first;
-    for (int words = 0; words < 8 && lexer.next(t);) {
-        if (t.kind != SqlToken::Identifier)
-            continue;
-        const QString word = statement.mid(t.start, t.length).toUpper();
-        if (first.isEmpty())
-            first = word;
-        else if (objects.contains(word))
-            return first + u' ' + word;
-        if (first != u"CREATE" && first != u"DROP" && first != u"ALTER")
-            break;
-        ++words;
-    }
+    const QStringList words = leadingWords(statement, 8);
+    const QString first = words.value(0).toUpper();
+    if (first != u"CREATE" && first != u"DROP" && first != u"ALTER")
+        return first;
+    for (const QString &word : words.mid(1))
+        if (objects.contains(word.toUpper()))
+            return first + u' ' + word.toUpper();
     return first;
 }
 

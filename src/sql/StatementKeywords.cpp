@@ -206,6 +206,19 @@ QString firstKeyword(const QString &statement)
     return first.toString().toLower();
 }
 
+QStringList leadingWords(const QString &statement, int count)
+{
+    CodeReader words(statement);
+    QStringList out;
+    while (out.size() < count) {
+        const QStringView word = words.nextWord();
+        if (word.isEmpty())
+            break;
+        out << word.toString();
+    }
+    return out;
+}
+
 StatementNature natureOf(const QString &statement)
 {
     return natureOf(QStringView(statement));

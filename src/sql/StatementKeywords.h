@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // What a statement does, as far as running it safely goes.
 enum class StatementNature {
@@ -19,5 +20,7 @@ enum class StatementNature {
 
 // The first word of the statement, lower-cased; empty when it has none.
 QString firstKeyword(const QString &statement);
+// Up to `count` words from the start, as written.
+QStringList leadingWords(const QString &statement, int count);
 
 StatementNature natureOf(const QString &statement);
