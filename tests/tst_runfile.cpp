@@ -23,6 +23,7 @@ struct Outcome
 {
     QStringList statuses;
     QStringList log;
+    QStringList ran;
 };
 
 } // namespace
@@ -106,6 +107,7 @@ Outcome tst_RunFile::run(const TestServer &server, const QString &database, cons
     connect(&executor, &QueryExecutor::message, this, [&](const QString &t) { out.statuses << t; });
     connect(&executor, &QueryExecutor::logged, this,
             [&](const QString &what, const QString &outcome) { out.log << what + u' ' + outcome; });
+    connect(&executor, &QueryExecutor::statementRan, this, [&](const QString &t) { out.ran << t; });
     connect(&executor, &QueryExecutor::resultReady, this, [](ResultModel *m) { delete m; });
     executor.execute(QueryRun::fromFile(path, encoding));
     if (cancelAfterMs >= 0) {
@@ -240,6 +242,10 @@ void tst_RunFile::failingLineIsNamed()
                                     QStringLiteral("^%1:6: select \\* from no_such_table エラー 1146") })
         QVERIFY2(out.log.filter(QRegularExpression(pattern.arg(name))).size() == 1,
                  qPrintable(pattern + u'\n' + out.log.join('\n')));
+    // What ran, as the schema panel reads it for DDL: a file's statements
+    // by their first line, without the file's name.
+    QCOMPARE(out.ran, QStringList({ "insert into items values (1, 'a')", "insert into items…",
+                                    "select * from no_such_table" }));
     QCOMPARE(items(), QString());
 }
 

@@ -24,10 +24,11 @@ void QZQuorvinWindow::setUpSchemaDock()
     m_pTabWidget->setCompletionProvider(m_pSchemaPanel->completionProvider());
     connect(m_pSchemaPanel, &SchemaPanel::nameChosen, this, [this](const QString &name) {
         if (QZTextEdit *page = m_pTabWidget->currentPage()) {
+            page->completeLoad();
             page->insertPlainText(name);
             page->setFocus();
         }
     });
-    // Every statement that ran is logged as it ends, DDL included.
-    connect(m_pExecutor, &QueryExecutor::logged, m_pSchemaPanel, &SchemaPanel::statementRan);
+    // Every statement that ran, from a tab or from a file, DDL included.
+    connect(m_pExecutor, &QueryExecutor::statementRan, m_pSchemaPanel, &SchemaPanel::statementRan);
 }

@@ -107,6 +107,7 @@ qsizetype QueryExecutor::logStatement(const QueryRun::Place &place, const Statem
     if (!remark.isEmpty())
         outcome += QStringLiteral(" · ") + remark;
     emit logged(what, outcome, warningLines(result));
+    emit statementRan(place.text);
     return position < 0 ? -1 : place.start + position;
 }
 

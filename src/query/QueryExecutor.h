@@ -79,6 +79,9 @@ signals:
     void fileProgress(int statements, qint64 bytesDone, qint64 bytesTotal, qint64 elapsedMs);
     // What ran and what came of it, for the message log.
     void logged(const QString &what, const QString &outcome, const QStringList &details);
+    // A statement of the run was sent: a text's as written, a file's by its
+    // first line (the log's line, without the file's name in front).
+    void statementRan(const QString &statement);
 
 private:
     void previewFile(std::shared_ptr<QueryRun> run);
