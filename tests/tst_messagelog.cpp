@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTextBlock>
+#include <QScrollBar>
 #include <QTest>
 
 class tst_MessageLog : public QObject
@@ -32,6 +33,7 @@ private slots:
     void statements();
     void connectFailures();
     void floodStaysBounded();
+    void viewFollowsTheEnd();
 
 private:
     static QString log(WindowSession &s)
@@ -165,6 +167,34 @@ void tst_MessageLog::floodStaysBounded()
     for (const QString &line : lines)
         QVERIFY2(line.size() <= 10 + MessageLog::MaxLine, qPrintable(line.left(100)));
     QCOMPARE(lines.at(3), QStringLiteral("          a  b"));
+    s.stop();
+}
+
+// The view follows the newest entries, past a line wider than it and past
+// old entries going at the top; scrolled away by the user, it stays.
+void tst_MessageLog::viewFollowsTheEnd()
+{
+    WindowSession s;
+    s.start();
+    auto *model = s.window().findChild<MessageLog *>();
+    s.window().resize(800, 600);
+    s.window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&s.window()));
+    auto *view = s.window().findChild<QPlainTextEdit *>(QStringLiteral("m_pMessageLog"));
+    QScrollBar *bar = view->verticalScrollBar();
+    for (int i = 0; i < 1200; ++i) {
+        model->add(QStringLiteral("dump.sql:%1: INSERT INTO `goods` VALUES (1, 'a')").arg(i),
+                   i % 7 ? QStringLiteral("完了") : QString(300, u'w'), {});
+        if (i % 40 == 0)
+            QTest::qWait(1);
+    }
+    QTRY_COMPARE(bar->value(), bar->maximum());
+    QTest::qWait(300);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    model->add(QStringLiteral("select 2"), QStringLiteral("完了"), {});
+    model->flush();
+    QCOMPARE(bar->value(), 0);
     s.stop();
 }
 

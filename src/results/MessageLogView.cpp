@@ -2,6 +2,7 @@
 
 #include "MessageLog.h"
 
+#include <QScrollBar>
 #include <QTextBlock>
 
 MessageLogView::MessageLogView(MessageLog *log, QWidget *parent)
@@ -14,13 +15,27 @@ MessageLogView::MessageLogView(MessageLog *log, QWidget *parent)
     setUndoRedoEnabled(false);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     connect(log, &MessageLog::added, this, &MessageLogView::append);
+    // The user's own scrolling decides: at the end the view follows new
+    // entries, elsewhere it stays where the user put it.
+    QScrollBar *bar = verticalScrollBar();
+    connect(bar, &QAbstractSlider::actionTriggered, this,
+            [this, bar] { m_following = bar->sliderPosition() >= bar->maximum(); });
 }
 
 void MessageLogView::append(const QString &entry, int droppedLines)
 {
     appendPlainText(entry);
-    if (droppedLines <= 0)
-        return;
+    if (droppedLines > 0)
+        dropOldest(droppedLines);
+    // Qt's own following stops once the view is not at the end, which a long
+    // line does by bringing the horizontal bar, and dropped lines by moving
+    // the text.
+    if (m_following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void MessageLogView::dropOldest(int droppedLines)
+{
     // The first line counts the entries dropped; the oldest entry follows it.
     QTextDocument *text = document();
     const int first = m_hasDropLine ? 1 : 0;

@@ -16,7 +16,9 @@ public:
 
 private:
     void append(const QString &entry, int droppedLines);
+    void dropOldest(int droppedLines);
 
     MessageLog *m_pLog;
     bool m_hasDropLine = false;
+    bool m_following = true;
 };
