@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
+#include <utility>
+
 namespace {
 // The characters toPlainText() gives for the document's own.
 QString asPlainText(QString text)
@@ -222,7 +224,9 @@ constexpr qint64 SliceMs = 15;
 
 void QZTextEdit::setWholeText(const QString &text, int cursor, bool modified)
 {
-    m_pLoad.reset();
+    // A load cut short leaves Undo off, which setPlainText() would keep.
+    if (std::exchange(m_pLoad, nullptr))
+        document()->setUndoRedoEnabled(true);
     if (text.size() <= SliceChars) {
         setPlainText(text);
         QTextCursor c(document());
