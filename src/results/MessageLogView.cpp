@@ -20,6 +20,12 @@ MessageLogView::MessageLogView(MessageLog *log, QWidget *parent)
     QScrollBar *bar = verticalScrollBar();
     connect(bar, &QAbstractSlider::actionTriggered, this,
             [this, bar] { m_following = bar->sliderPosition() >= bar->maximum(); });
+    // The range also grows after the entry is in, when a long line brings
+    // the horizontal bar with the next layout.
+    connect(bar, &QAbstractSlider::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_following)
+            bar->setValue(maximum);
+    });
 }
 
 void MessageLogView::append(const QString &entry, int droppedLines)
